@@ -1,0 +1,32 @@
+// Kernels that map a run of pixel bytes through the contrast curve. Each one
+// gives exactly the bytes of the scalar kernel; only the speed differs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "../contrast_curve.h"
+
+namespace bmpc {
+
+// out[i] = table.map[in[i]] for i < n. `in` and `out` do not overlap. No
+// kernel reads or writes outside [in, in + n) and [out, out + n).
+using ContrastKernel = void (*)(const uint8_t* in, uint8_t* out, size_t n,
+                                const ContrastTable& table);
+
+struct KernelInfo {
+    const char* name;
+    ContrastKernel apply;
+    bool (*supported)();  // true where the running CPU can execute it
+};
+
+void ContrastKernelScalar(const uint8_t* in, uint8_t* out, size_t n, const ContrastTable& table);
+
+// Every kernel built for this architecture, fastest first; the last one is
+// the scalar kernel, which runs everywhere.
+const KernelInfo* AllKernels(size_t& count);
+
+// The fastest kernel the running CPU supports. Chosen by CPU features alone.
+ContrastKernel SelectKernel();
+
+}  // namespace bmpc

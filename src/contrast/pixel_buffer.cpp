@@ -1,0 +1,58 @@
+#include "pixel_buffer.h"
+
+#include <cstdlib>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace bmpc {
+namespace {
+
+// Huge pages on x86-64 and most AArch64 kernels are 2 MiB; below that a
+// block cannot be backed by one, so malloc serves it.
+constexpr size_t kHugePage = size_t{2} << 20;
+
+#if defined(__linux__)
+bool UsesMapping(size_t size) { return size >= kHugePage; }
+size_t MappedLength(size_t size) { return (size + kHugePage - 1) / kHugePage * kHugePage; }
+#endif
+
+}  // namespace
+
+uint8_t* AllocatePixelBuffer(size_t size) noexcept {
+#if defined(__linux__)
+    if (UsesMapping(size)) {
+        const size_t length = MappedLength(size);
+        if (length < size || length > SIZE_MAX - kHugePage) return nullptr;
+        // Map one huge page more than needed and trim both ends, so that the
+        // block starts on a 2 MiB boundary.
+        void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED) return nullptr;
+        const auto start = reinterpret_cast<uintptr_t>(raw);
+        const uintptr_t aligned = (start + kHugePage - 1) & ~(uintptr_t{kHugePage} - 1);
+        const size_t head = aligned - start;
+        const size_t tail = kHugePage - head;
+        if (head != 0) munmap(raw, head);
+        if (tail != 0) munmap(reinterpret_cast<void*>(aligned + length), tail);
+        // Advice only: where the kernel has no huge pages the block still works.
+        madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+        return reinterpret_cast<uint8_t*>(aligned);
+    }
+#endif
+    return static_cast<uint8_t*>(std::malloc(size));
+}
+
+void FreePixelBuffer(uint8_t* block, size_t size) noexcept {
+    if (block == nullptr) return;
+#if defined(__linux__)
+    if (UsesMapping(size)) {
+        munmap(block, MappedLength(size));
+        return;
+    }
+#endif
+    std::free(block);
+}
+
+}  // namespace bmpc

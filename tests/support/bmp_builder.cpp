@@ -1,0 +1,145 @@
+#include "bmp_builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace bmptest {
+
+uint32_t Stride(int32_t width, uint16_t bitCount) {
+    const uint64_t rowBytes = static_cast<uint64_t>(width) * (bitCount / 8u);
+    return static_cast<uint32_t>((rowBytes + 3) / 4 * 4);
+}
+
+uint32_t GetLE(const Bytes& bytes, size_t offset, size_t size) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < size; ++i) value |= static_cast<uint32_t>(bytes.at(offset + i)) << (8 * i);
+    return value;
+}
+
+void PutLE(Bytes& bytes, size_t offset, size_t size, uint32_t value) {
+    for (size_t i = 0; i < size; ++i) bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
+}
+
+Bytes BuildBmp(const BmpSpec& spec) {
+    const int32_t palette =
+        spec.paletteEntries >= 0 ? spec.paletteEntries : (spec.bitCount == 8 ? 256 : 0);
+    const uint32_t headerEnd = 14 + std::max<uint32_t>(spec.infoSize, 40);
+    const uint32_t pixelsAt = headerEnd + 4 * static_cast<uint32_t>(palette);
+    const uint64_t rows = spec.height < 0 ? -static_cast<int64_t>(spec.height) : spec.height;
+    const uint32_t stride = spec.width > 0 ? Stride(spec.width, spec.bitCount) : 0;
+    const uint32_t rowBytes = spec.width > 0 ? static_cast<uint32_t>(spec.width) * (spec.bitCount / 8u) : 0;
+    const uint64_t pixelBytes = static_cast<uint64_t>(stride) * rows;
+    if (pixelBytes > (uint64_t{1} << 31)) throw std::length_error("BuildBmp: image too large");
+
+    Bytes file(pixelsAt + pixelBytes, 0);
+    PutLE(file, 0, 2, 0x4D42);
+    PutLE(file, 2, 4, static_cast<uint32_t>(file.size()));
+    PutLE(file, 10, 4, spec.overrideOffBits ? static_cast<uint32_t>(spec.offBits) : pixelsAt);
+    PutLE(file, 14, 4, spec.infoSize);
+    PutLE(file, 18, 4, static_cast<uint32_t>(spec.width));
+    PutLE(file, 22, 4, static_cast<uint32_t>(spec.height));
+    PutLE(file, 26, 2, 1);
+    PutLE(file, 28, 2, spec.bitCount);
+    PutLE(file, 30, 4, spec.compression);
+    PutLE(file, 34, 4, static_cast<uint32_t>(pixelBytes));
+    PutLE(file, 38, 4, 2835);
+    PutLE(file, 42, 4, 2835);
+    PutLE(file, 46, 4, static_cast<uint32_t>(palette));
+    // Header tail and palette: recognisable bytes that must come out unchanged.
+    for (uint32_t i = 54; i < pixelsAt; ++i) file[i] = static_cast<uint8_t>(i * 7 + 3);
+    // Pixels cycle through every byte value; pad bytes are never zero, so a
+    // pad byte that went through the curve or was zeroed shows.
+    uint32_t state = spec.seed * 2654435761u + 12345u;
+    for (uint64_t r = 0; r < rows; ++r) {
+        uint8_t* row = file.data() + pixelsAt + r * stride;
+        for (uint32_t i = 0; i < stride; ++i) {
+            state = state * 1664525u + 1013904223u;
+            row[i] = i < rowBytes ? static_cast<uint8_t>(state >> 24) : static_cast<uint8_t>(0xA0 + i % 7);
+        }
+    }
+    return file;
+}
+
+uint8_t ExpectedByte(uint8_t value, int32_t level) {
+    if (level > 12700) return value < 128 ? 0 : value > 128 ? 255 : 128;
+    // trunc(((value - 128) * level + 12800) / 100): C++ division truncates.
+    const int64_t v = ((static_cast<int64_t>(value) - 128) * level + 12800) / 100;
+    return static_cast<uint8_t>(std::clamp<int64_t>(v, 0, 255));
+}
+
+namespace {
+
+Expected Failure(int32_t result, const char* line) {
+    Expected e;
+    e.result = result;
+    e.err = line;
+    return e;
+}
+
+}  // namespace
+
+Expected Predict(const Bytes& input, int32_t level) {
+    if (level <= 0) return Failure(12, "Error: Contrast level must be positive.\n");
+    if (input.size() < 2) return Failure(1333, "Error: Could not read file signature.\n");
+    if (GetLE(input, 0, 2) != 0x4D42) return Failure(1333, "Error: Invalid BMP file signature.\n");
+    if (input.size() < 14) return Failure(1333, "Error: Could not read file header.\n");
+    if (input.size() < 18) return Failure(1333, "Error: Could not read info header size.\n");
+    if (input.size() < 54) return Failure(1333, "Error: Could not read info header.\n");
+    const auto offBits = static_cast<int32_t>(GetLE(input, 10, 4));
+    const auto width = static_cast<int32_t>(GetLE(input, 18, 4));
+    const auto height = static_cast<int32_t>(GetLE(input, 22, 4));
+    const auto bitCount = GetLE(input, 28, 2);
+    const auto compression = GetLE(input, 30, 4);
+    if (width <= 0 || height == 0) return Failure(1444, "Error: Invalid image dimensions.\n");
+    if (bitCount != 8 && bitCount != 24 && bitCount != 32) {
+        return Failure(14444, "Error: Only 8-bit, 24-bit, and 32-bit bitmaps are supported.\n");
+    }
+    if (compression != 0) return Failure(166, "Error: Compressed bitmaps are not supported.\n");
+    const uint64_t rowBytes = static_cast<uint64_t>(width) * (bitCount / 8);
+    const uint64_t stride = (rowBytes + 3) / 4 * 4;
+    const auto rows = static_cast<uint64_t>(height < 0 ? -static_cast<int64_t>(height) : height);
+    if (height == INT32_MIN || stride > INT32_MAX || stride * rows > INT32_MAX) {
+        return Failure(1444, "Error: Invalid image dimensions.\n");
+    }
+    const uint64_t size = stride * rows;
+
+    Expected e;
+    e.result = 999;
+    const bool carries = offBits > 54 && static_cast<uint64_t>(offBits) <= input.size();
+    const size_t kept = carries ? static_cast<size_t>(offBits) : 54;
+    e.file.resize(kept + size);
+    std::copy(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(kept), e.file.begin());
+    if (!carries) PutLE(e.file, 10, 4, 54);
+    // Pixels come from offBits (from 54 when it is negative), zeros past the end.
+    const uint64_t from = offBits < 0 ? 54 : static_cast<uint64_t>(offBits);
+    if (from + size > input.size()) e.err = "Warning: Could not read all pixel data.\n";
+    for (uint64_t i = 0; i < size; ++i) {
+        const uint64_t at = from + i;
+        const uint8_t value = at < input.size() ? input[at] : 0;
+        const bool pad = i % stride >= rowBytes;
+        e.file[kept + i] = pad ? value : ExpectedByte(value, level);
+    }
+    e.out = "Success: Contrast adjustment applied.\n";
+    return e;
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) throw std::runtime_error("cannot create " + path);
+    const size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), f);
+    if (std::fclose(f) != 0 || written != bytes.size()) throw std::runtime_error("cannot write " + path);
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) throw std::runtime_error("cannot open " + path);
+    Bytes bytes;
+    uint8_t chunk[65536];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    std::fclose(f);
+    return bytes;
+}
+
+}  // namespace bmptest

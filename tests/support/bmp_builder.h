@@ -1,0 +1,56 @@
+// Builds bitmap files in memory, and predicts what a call makes of one.
+// Shared by the tests, the fuzz target's invariants and the benchmarks, so
+// that every one of them agrees on what a valid file looks like.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bmptest {
+
+using Bytes = std::vector<uint8_t>;
+
+struct BmpSpec {
+    int32_t width = 3;
+    int32_t height = 2;  // negative: top-down
+    uint16_t bitCount = 24;
+    uint32_t compression = 0;
+    uint32_t infoSize = 40;  // > 40 adds (infoSize - 40) bytes after the 40 read
+    int32_t paletteEntries = -1;  // -1: 256 for 8-bit files, none otherwise
+    bool overrideOffBits = false;
+    int32_t offBits = 0;  // used when overrideOffBits
+    uint32_t seed = 1;  // pixel and pad pattern
+};
+
+// Row stride in bytes for the given width and depth.
+uint32_t Stride(int32_t width, uint16_t bitCount);
+
+// A complete file: headers, palette or header tail if any, then
+// stride * |height| pixel bytes whose pad bytes are non-zero.
+Bytes BuildBmp(const BmpSpec& spec);
+
+// Little-endian field access on a file image.
+uint32_t GetLE(const Bytes& bytes, size_t offset, size_t size);
+void PutLE(Bytes& bytes, size_t offset, size_t size, uint32_t value);
+
+// The curve, computed independently of the library: exact integer
+// arithmetic up to level 12700, saturation above (where every byte but 128
+// lands on 0 or 255).
+uint8_t ExpectedByte(uint8_t value, int32_t level);
+
+// What a call with `level` on a file holding `input` should produce, for a
+// writable output path that differs from the input's.
+struct Expected {
+    int32_t result = 0;
+    std::string err;  // standard error, byte for byte
+    std::string out;  // standard output
+    Bytes file;       // the output file, when result is 999
+};
+Expected Predict(const Bytes& input, int32_t level);
+
+// File helpers for tests.
+void WriteFile(const std::string& path, const Bytes& bytes);
+Bytes ReadFile(const std::string& path);
+
+}  // namespace bmptest

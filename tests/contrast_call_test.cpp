@@ -1,28 +1,384 @@
+// Whole calls through the exported function: result codes, lines, output
+// bytes, layouts and the files a call may and may not touch.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
 
-#include "bmp_builder.h"
 #include "bmpcontrast.h"
+#include "call_harness.h"
 
 namespace fs = std::filesystem;
+using bmptest::BmpSpec;
+using bmptest::Bytes;
+using bmptest::PutLE;
 
-TEST(Smoke, RoundTrip) {
-    const fs::path dir = fs::temp_directory_path() / "bmpc_smoke";
-    fs::create_directories(dir);
-    bmptest::BmpSpec spec;
-    spec.width = 5;
-    spec.height = -3;
-    const auto input = bmptest::BuildBmp(spec);
-    bmptest::WriteFile((dir / "in.bmp").string(), input);
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int32_t rc = BMPContrast((dir / "in.bmp").u16string().c_str(), (dir / "out.bmp").u16string().c_str(), 150);
-    const std::string out = testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    const auto expected = bmptest::Predict(input, 150);
-    EXPECT_EQ(rc, expected.result);
-    EXPECT_EQ(out, expected.out);
-    EXPECT_EQ(err, expected.err);
-    EXPECT_EQ(bmptest::ReadFile((dir / "out.bmp").string()), expected.file);
+namespace {
+
+constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+
+const char kSuccessLine[] = "Success: Contrast adjustment applied.\n";
+const char kDimensions[] = "Error: Invalid image dimensions.\n";
+const char kDepth[] = "Error: Only 8-bit, 24-bit, and 32-bit bitmaps are supported.\n";
+const char kCompressed[] = "Error: Compressed bitmaps are not supported.\n";
+const char kShortRead[] = "Warning: Could not read all pixel data.\n";
+
+// Header offsets of the fields the cases below edit.
+enum : size_t { kOffBits = 10, kWidth = 18, kHeight = 22, kBitCount = 28, kCompression = 30 };
+
+class ContrastCall : public bmptest::ScratchDir {};
+
+// ---------------------------------------------------------------------------
+// Files that are refused: the code, the one line, and no output.
+
+struct Refusal {
+    const char* name;
+    std::function<Bytes()> make;
+    int32_t level;
+    int32_t result;
+    const char* line;
+};
+
+Bytes WithField(BmpSpec spec, size_t offset, size_t size, uint32_t value) {
+    Bytes file = bmptest::BuildBmp(spec);
+    PutLE(file, offset, size, value);
+    return file;
 }
+
+Bytes Valid() { return bmptest::BuildBmp({}); }
+
+const std::vector<Refusal>& Refusals() {
+    static const std::vector<Refusal> cases = {
+        {"LevelZero", Valid, 0, 12, "Error: Contrast level must be positive.\n"},
+        {"LevelNegative", Valid, -1, 12, "Error: Contrast level must be positive.\n"},
+        {"LevelMin", Valid, kMin, 12, "Error: Contrast level must be positive.\n"},
+        {"Empty", [] { return Bytes{}; }, 100, 1333, "Error: Could not read file signature.\n"},
+        {"SwappedSignature", [] { return WithField({}, 0, 2, 0x424D); }, 100, 1333,
+         "Error: Invalid BMP file signature.\n"},
+        {"WidthZero", [] { return WithField({}, kWidth, 4, 0); }, 100, 1444, kDimensions},
+        {"WidthNegative", [] { return WithField({}, kWidth, 4, static_cast<uint32_t>(-5)); }, 100,
+         1444, kDimensions},
+        {"HeightZero", [] { return WithField({}, kHeight, 4, 0); }, 100, 1444, kDimensions},
+        {"WidthZeroBeforeDepth",
+         [] {
+             Bytes f = WithField({}, kWidth, 4, 0);
+             PutLE(f, kBitCount, 2, 16);
+             return f;
+         },
+         100, 1444, kDimensions},
+        {"Depth1", [] { return WithField({}, kBitCount, 2, 1); }, 100, 14444, kDepth},
+        {"Depth4", [] { return WithField({}, kBitCount, 2, 4); }, 100, 14444, kDepth},
+        {"Depth16", [] { return WithField({}, kBitCount, 2, 16); }, 100, 14444, kDepth},
+        {"Depth0", [] { return WithField({}, kBitCount, 2, 0); }, 100, 14444, kDepth},
+        {"Depth24Plus65536", [] { return WithField({}, kBitCount, 2, 0xFFFF); }, 100, 14444,
+         kDepth},
+        {"DepthBeforeCompression",
+         [] {
+             Bytes f = WithField({}, kBitCount, 2, 16);
+             PutLE(f, kCompression, 4, 1);
+             return f;
+         },
+         100, 14444, kDepth},
+        {"Rle8", [] { return WithField({.bitCount = 8}, kCompression, 4, 1); }, 100, 166,
+         kCompressed},
+        {"Bitfields32", [] { return WithField({.bitCount = 32}, kCompression, 4, 3); }, 100, 166,
+         kCompressed},
+        {"CompressionHighBit", [] { return WithField({}, kCompression, 4, 0x80000000u); }, 100, 166,
+         kCompressed},
+        // Dimensions whose stride or size does not fit in 32 bits: refused
+        // before any allocation, however small the file.
+        {"StrideOverflow", [] { return WithField({.bitCount = 32}, kWidth, 4, 536870912); }, 100,
+         1444, kDimensions},
+        {"StrideMaxWidth", [] { return WithField({.bitCount = 32}, kWidth, 4, kMax); }, 100, 1444,
+         kDimensions},
+        {"SizeOverflow",
+         [] {
+             Bytes f = WithField({}, kWidth, 4, 65536);
+             PutLE(f, kHeight, 4, 65536);
+             return f;
+         },
+         100, 1444, kDimensions},
+        {"SizeOverflowTopDown",
+         [] {
+             Bytes f = WithField({.bitCount = 8}, kWidth, 4, 4);
+             PutLE(f, kHeight, 4, static_cast<uint32_t>(-536870912));
+             return f;
+         },
+         100, 1444, kDimensions},
+        {"HeightMin", [] { return WithField({}, kHeight, 4, static_cast<uint32_t>(kMin)); }, 100,
+         1444, kDimensions},
+    };
+    return cases;
+}
+
+void PrintTo(const Refusal& c, std::ostream* os) { *os << c.name; }
+
+class Refused : public ContrastCall, public testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refused, PrintsOneLineAndLeavesTheOutputAlone) {
+    const Refusal& c = GetParam();
+    const Bytes input = c.make();
+    const fs::path in = Put("in.bmp", input);
+    // An existing output must survive every failure before the output is opened.
+    const Bytes before = {'k', 'e', 'e', 'p'};
+    const fs::path out = Put("out.bmp", before);
+    const auto got = bmptest::CallContrast(in, out, c.level);
+    EXPECT_EQ(got.result, c.result);
+    EXPECT_EQ(got.err, c.line);
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(bmptest::ReadFile(out.string()), before);
+    EXPECT_EQ(bmptest::ReadFile(in.string()), input);
+    // The shared oracle agrees, so the fuzz and sweep tests check the same thing.
+    EXPECT_EQ(bmptest::Predict(input, c.level).result, c.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Refused, testing::ValuesIn(Refusals()),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(ContrastCall, HeaderCutAtEveryLength) {
+    const Bytes whole = bmptest::BuildBmp({});
+    for (size_t size = 0; size < 54; ++size) {
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+        const fs::path in = Put("cut.bmp", cut);
+        const auto got = bmptest::CallContrast(in, Path("out.bmp"), 100);
+        EXPECT_EQ(got.result, 1333) << size;
+        EXPECT_EQ(got.err, bmptest::Predict(cut, 100).err) << size;
+        EXPECT_NE(got.err, "") << size;
+        EXPECT_FALSE(fs::exists(Path("out.bmp"))) << size;
+    }
+}
+
+TEST_F(ContrastCall, LevelIsCheckedBeforeAnyFileIsTouched) {
+    const auto got = bmptest::CallContrast(Path("missing.bmp"), Path("out.bmp"), 0);
+    EXPECT_EQ(got.result, 12);
+    EXPECT_EQ(got.err, "Error: Contrast level must be positive.\n");
+    EXPECT_FALSE(fs::exists(Path("out.bmp")));
+}
+
+TEST_F(ContrastCall, MissingInputPrintsNothing) {
+    const auto got = bmptest::CallContrast(Path("missing.bmp"), Path("out.bmp"), 150);
+    EXPECT_EQ(got.result, 13);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.out, "");
+    EXPECT_FALSE(fs::exists(Path("out.bmp")));
+}
+
+TEST_F(ContrastCall, NullPaths) {
+    const fs::path in = Put("in.bmp", Valid());
+    auto got = bmptest::CallContrast(nullptr, Path("out.bmp").u16string().c_str(), 100);
+    EXPECT_EQ(got.result, 13);
+    EXPECT_EQ(got.err + got.out, "");
+    got = bmptest::CallContrast(in.u16string().c_str(), nullptr, 100);
+    EXPECT_EQ(got.result, 41);
+    EXPECT_EQ(got.err + got.out, "");
+    got = bmptest::CallContrast(u"", u"", 100);
+    EXPECT_EQ(got.result, 13);
+}
+
+// ---------------------------------------------------------------------------
+// Files that convert: every byte of the output as predicted.
+
+struct Conversion {
+    const char* name;
+    BmpSpec spec;
+    int32_t level;
+    std::function<void(Bytes&)> edit;  // applied to the built file, if set
+};
+
+const std::vector<Conversion>& Conversions() {
+    static const std::vector<Conversion> cases = {
+        {"Rgb1x1", {.width = 1, .height = 1}, 150, {}},
+        {"RgbWidth2", {.width = 2, .height = 3}, 150, {}},
+        {"RgbWidth3", {.width = 3, .height = 3}, 50, {}},
+        {"RgbWidth4", {.width = 4, .height = 3}, 50, {}},
+        {"RgbWidth5", {.width = 5, .height = 3}, 200, {}},
+        {"RgbTopDown", {.width = 5, .height = -3}, 150, {}},
+        {"Rgba", {.width = 5, .height = 4, .bitCount = 32}, 150, {}},
+        {"RgbaTopDown", {.width = 3, .height = -4, .bitCount = 32}, 10, {}},
+        {"Gray8", {.width = 7, .height = 5, .bitCount = 8}, 150, {}},
+        {"Gray8NoPalette", {.width = 7, .height = 5, .bitCount = 8, .paletteEntries = 0}, 150, {}},
+        {"Gray8SmallPalette", {.width = 6, .height = -2, .bitCount = 8, .paletteEntries = 16}, 1,
+         {}},
+        {"InfoV4", {.width = 5, .height = 3, .infoSize = 108}, 150, {}},
+        {"InfoV5Rgba", {.width = 5, .height = 3, .bitCount = 32, .infoSize = 124}, 99, {}},
+        {"InfoV5Palette", {.width = 9, .height = 4, .bitCount = 8, .infoSize = 124}, 101, {}},
+        {"Wide", {.width = 1001, .height = 7}, 110, {}},
+        {"Tall", {.width = 1, .height = 1000, .bitCount = 8, .paletteEntries = 0}, 70, {}},
+        // Pixel data that does not start at 54: carried over, or the 54-byte
+        // layout with the offset corrected.
+        {"OffsetInsideHeader", {.overrideOffBits = true, .offBits = 20}, 150, {}},
+        {"OffsetZero", {.overrideOffBits = true, .offBits = 0}, 150, {}},
+        {"OffsetNegative", {.overrideOffBits = true, .offBits = -1}, 150, {}},
+        {"OffsetMin", {.overrideOffBits = true, .offBits = kMin}, 150, {}},
+        {"OffsetPastEnd", {.overrideOffBits = true, .offBits = kMax}, 150, {}},
+        {"OffsetJustPastEnd", {.width = 2, .height = 2, .overrideOffBits = true, .offBits = 71},
+         150, {}},
+        {"OffsetAtEnd", {.width = 2, .height = 2, .overrideOffBits = true, .offBits = 70}, 150,
+         {}},
+        {"Offset55", {.width = 2, .height = 2, .overrideOffBits = true, .offBits = 55}, 150, {}},
+        {"PaletteOffsetWrong", {.bitCount = 8, .overrideOffBits = true, .offBits = 54}, 150, {}},
+        // Short pixel data: a warning, then success, with zeros for the rest.
+        {"ShortPixels", {.width = 5, .height = 3}, 150,
+         [](Bytes& f) { f.resize(f.size() - 17); }},
+        {"NoPixels", {.width = 5, .height = 3}, 150, [](Bytes& f) { f.resize(54); }},
+        {"ShortPalette", {.width = 5, .height = 3, .bitCount = 8}, 150,
+         [](Bytes& f) { f.resize(500); }},
+        // Trailing bytes after the pixel data are not part of the output.
+        {"TrailingBytes", {.width = 5, .height = 3}, 150,
+         [](Bytes& f) { f.insert(f.end(), 9, 0xEE); }},
+        // Fields nobody examines are carried over exactly.
+        {"OddFieldsKept", {.width = 3, .height = 2}, 150,
+         [](Bytes& f) {
+             PutLE(f, 2, 4, 0xDEADBEEF);  // bfSize
+             PutLE(f, 6, 4, 0x01020304);  // reserved
+             PutLE(f, 26, 2, 7);          // planes
+             PutLE(f, 34, 4, 0xFFFFFFFF);  // biSizeImage is never used
+             PutLE(f, 46, 4, 0xAABBCCDD);
+         }},
+        {"HugeLevel12700", {.width = 9, .height = 9, .bitCount = 8}, 12700, {}},
+        {"HugeLevel12701", {.width = 9, .height = 9, .bitCount = 8}, 12701, {}},
+        {"HugeLevel1677721920", {.width = 9, .height = 9, .bitCount = 32}, 1677721920, {}},
+        {"HugeLevel1677721921", {.width = 9, .height = 9, .bitCount = 32}, 1677721921, {}},
+        {"HugeLevelMax", {.width = 9, .height = 9}, kMax, {}},
+    };
+    return cases;
+}
+
+void PrintTo(const Conversion& c, std::ostream* os) { *os << c.name; }
+
+class Converts : public ContrastCall, public testing::WithParamInterface<Conversion> {};
+
+TEST_P(Converts, OutputIsAsPredicted) {
+    const Conversion& c = GetParam();
+    Bytes input = bmptest::BuildBmp(c.spec);
+    if (c.edit) c.edit(input);
+    const fs::path in = Put("in.bmp", input);
+    const fs::path out = Path("out.bmp");
+    const auto got = bmptest::CallContrast(in, out, c.level);
+    ASSERT_EQ(got.result, 999) << got.err;
+    bmptest::ExpectPredicted(got, input, c.level, out);
+    EXPECT_EQ(bmptest::ReadFile(in.string()), input) << "the input was modified";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Converts, testing::ValuesIn(Conversions()),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// Independent of the oracle: facts a reader can check by eye.
+TEST_F(ContrastCall, LevelHundredCopiesTheFile) {
+    for (uint16_t bits : {uint16_t{24}, uint16_t{32}}) {
+        const Bytes input = bmptest::BuildBmp({.width = 5, .height = -3, .bitCount = bits});
+        const fs::path in = Put("in.bmp", input);
+        const auto got = bmptest::CallContrast(in, Path("out.bmp"), 100);
+        EXPECT_EQ(got.result, 999);
+        EXPECT_EQ(got.out, kSuccessLine);
+        EXPECT_EQ(got.err, "");
+        EXPECT_EQ(bmptest::ReadFile(Path("out.bmp").string()), input) << bits << "-bit";
+    }
+}
+
+TEST_F(ContrastCall, PadBytesAndPaletteAreNotAdjusted) {
+    // 8-bit, width 1: one pixel byte and three pad bytes per row.
+    const Bytes input = bmptest::BuildBmp({.width = 1, .height = 2, .bitCount = 8});
+    const fs::path in = Put("in.bmp", input);
+    ASSERT_EQ(bmptest::CallContrast(in, Path("out.bmp"), 200).result, 999);
+    const Bytes out = bmptest::ReadFile(Path("out.bmp").string());
+    ASSERT_EQ(out.size(), input.size());
+    const size_t pixels = 54 + 1024;
+    EXPECT_TRUE(std::equal(input.begin(), input.begin() + pixels, out.begin()));
+    for (size_t row = 0; row < 2; ++row) {
+        const size_t at = pixels + 4 * row;
+        EXPECT_EQ(out[at], bmptest::ExpectedByte(input[at], 200));
+        for (size_t pad = 1; pad < 4; ++pad) EXPECT_EQ(out[at + pad], input[at + pad]);
+    }
+}
+
+TEST_F(ContrastCall, ShortReadZeroFills) {
+    Bytes input = bmptest::BuildBmp({.width = 4, .height = 2, .bitCount = 32});
+    input.resize(54 + 10);
+    const fs::path in = Put("in.bmp", input);
+    const auto got = bmptest::CallContrast(in, Path("out.bmp"), 50);
+    EXPECT_EQ(got.result, 999);
+    EXPECT_EQ(got.err, kShortRead);
+    EXPECT_EQ(got.out, kSuccessLine);
+    const Bytes out = bmptest::ReadFile(Path("out.bmp").string());
+    ASSERT_EQ(out.size(), 54u + 32u);
+    for (size_t i = 54 + 10; i < out.size(); ++i) EXPECT_EQ(out[i], 64) << i;  // curve(0) at 50
+}
+
+TEST_F(ContrastCall, OutputMayNameTheInput) {
+    const Bytes input = bmptest::BuildBmp({.width = 5, .height = 3, .bitCount = 8});
+    const fs::path in = Put("in.bmp", input);
+    const auto got = bmptest::CallContrast(in, in, 150);
+    bmptest::ExpectPredicted(got, input, 150, in);
+}
+
+TEST_F(ContrastCall, ExistingOutputIsReplaced) {
+    const Bytes input = Valid();
+    const fs::path in = Put("in.bmp", input);
+    const fs::path out = Put("out.bmp", Bytes(5000, 0x55));  // longer than the result
+    bmptest::ExpectPredicted(bmptest::CallContrast(in, out, 150), input, 150, out);
+}
+
+// ---------------------------------------------------------------------------
+// Outputs that cannot be opened or written.
+
+TEST_F(ContrastCall, OutputThatCannotBeOpenedPrintsNothing) {
+    const fs::path in = Put("in.bmp", Valid());
+    fs::create_directories(Path("a-directory"));
+    Put("a-file", {1});
+    for (const fs::path& out :
+         {Path("no-such-dir/out.bmp"), Path("a-directory"), Path("a-file/out.bmp")}) {
+        const auto got = bmptest::CallContrast(in, out, 150);
+        EXPECT_EQ(got.result, 41) << out;
+        EXPECT_EQ(got.err, "") << out;
+        EXPECT_EQ(got.out, "") << out;
+    }
+    EXPECT_FALSE(fs::exists(Path("no-such-dir")));
+}
+
+TEST_F(ContrastCall, FailedWriteIsReportedNotSuccess) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+    for (const BmpSpec& spec : {BmpSpec{}, BmpSpec{.width = 1000, .height = 1000}}) {
+        const fs::path in = Put("in.bmp", bmptest::BuildBmp(spec));
+        const auto got = bmptest::CallContrast(in, "/dev/full", 150);
+        EXPECT_EQ(got.result, 41);
+        EXPECT_EQ(got.err, "Error: Could not write output file.\n");
+        EXPECT_EQ(got.out, "");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Paths: any valid UTF-16 works; an unpaired surrogate names no file.
+
+TEST_F(ContrastCall, UnicodePaths) {
+    const Bytes input = Valid();
+    const fs::path in = Put("entr\xC3\xA9\x65-\xE7\x94\xBB\xE5\x83\x8F-\xF0\x9F\x98\x80.bmp", input);
+    const fs::path out = Path("\xD0\xB2\xD1\x8B\xD1\x85\xD0\xBE\xD0\xB4-\xF0\x90\x80\x80.bmp");
+    bmptest::ExpectPredicted(bmptest::CallContrast(in, out, 150), input, 150, out);
+}
+
+TEST_F(ContrastCall, UnpairedSurrogatesNameNoFile) {
+    const fs::path in = Put("in.bmp", Valid());
+    // The file a replacement character (U+FFFD) would have opened exists.
+    Put("x\xEF\xBF\xBD.bmp", Valid());
+    const std::u16string dir = dir_.u16string() + u"/";
+    const std::u16string bad[] = {dir + u"x\xD800.bmp", dir + u"x\xDC00.bmp",
+                                  dir + u"x.bmp\xD83D", dir + u"x\xDE00\xD83D.bmp"};
+    const size_t filesBefore = std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
+    for (const std::u16string& path : bad) {
+        auto got = bmptest::CallContrast(path.c_str(), (dir + u"out.bmp").c_str(), 150);
+        EXPECT_EQ(got.result, 13);
+        EXPECT_EQ(got.err + got.out, "");
+        got = bmptest::CallContrast(in.u16string().c_str(), path.c_str(), 150);
+        EXPECT_EQ(got.result, 41);
+        EXPECT_EQ(got.err + got.out, "");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()),
+              static_cast<std::ptrdiff_t>(filesBefore));
+}
+
+}  // namespace

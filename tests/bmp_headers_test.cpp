@@ -1,5 +1,7 @@
 // Header records: which line each cut-off file gets, and a byte-exact round
 // trip whatever the host's byte order.
+#include "bmp_headers.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,7 +9,6 @@
 #include <string>
 
 #include "bmp_builder.h"
-#include "bmp_headers.h"
 
 namespace {
 
@@ -48,9 +49,8 @@ TEST(BmpHeaders, EveryCutGetsItsFieldsLine) {
 }
 
 TEST(BmpHeaders, SignatureMustBeBM) {
-    for (const bmptest::Bytes& start :
-         {bmptest::Bytes{'M', 'B'}, bmptest::Bytes{'B', 'm'}, bmptest::Bytes{0, 0},
-          bmptest::Bytes{'B', 'N'}}) {
+    for (const bmptest::Bytes& start : {bmptest::Bytes{'M', 'B'}, bmptest::Bytes{'B', 'm'},
+                                        bmptest::Bytes{0, 0}, bmptest::Bytes{'B', 'N'}}) {
         bmptest::Bytes file = bmptest::BuildBmp({});
         file[0] = start[0];
         file[1] = start[1];

@@ -27,7 +27,7 @@ void ExpectPredicted(const CallOutcome& got, const Bytes& input, int32_t level,
                      const std::filesystem::path& output);
 
 class ScratchDir : public testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
     std::filesystem::path Path(const std::string& name) const { return dir_ / name; }

@@ -201,7 +201,9 @@ const std::vector<Conversion>& Conversions() {
         {"RgbaTopDown", {.width = 3, .height = -4, .bitCount = 32}, 10, {}},
         {"Gray8", {.width = 7, .height = 5, .bitCount = 8}, 150, {}},
         {"Gray8NoPalette", {.width = 7, .height = 5, .bitCount = 8, .paletteEntries = 0}, 150, {}},
-        {"Gray8SmallPalette", {.width = 6, .height = -2, .bitCount = 8, .paletteEntries = 16}, 1,
+        {"Gray8SmallPalette",
+         {.width = 6, .height = -2, .bitCount = 8, .paletteEntries = 16},
+         1,
          {}},
         {"InfoV4", {.width = 5, .height = 3, .infoSize = 108}, 150, {}},
         {"InfoV5Rgba", {.width = 5, .height = 3, .bitCount = 32, .infoSize = 124}, 99, {}},
@@ -215,27 +217,33 @@ const std::vector<Conversion>& Conversions() {
         {"OffsetNegative", {.overrideOffBits = true, .offBits = -1}, 150, {}},
         {"OffsetMin", {.overrideOffBits = true, .offBits = kMin}, 150, {}},
         {"OffsetPastEnd", {.overrideOffBits = true, .offBits = kMax}, 150, {}},
-        {"OffsetJustPastEnd", {.width = 2, .height = 2, .overrideOffBits = true, .offBits = 71},
-         150, {}},
-        {"OffsetAtEnd", {.width = 2, .height = 2, .overrideOffBits = true, .offBits = 70}, 150,
+        {"OffsetJustPastEnd",
+         {.width = 2, .height = 2, .overrideOffBits = true, .offBits = 71},
+         150,
          {}},
+        {"OffsetAtEnd", {.width = 2, .height = 2, .overrideOffBits = true, .offBits = 70}, 150, {}},
         {"Offset55", {.width = 2, .height = 2, .overrideOffBits = true, .offBits = 55}, 150, {}},
         {"PaletteOffsetWrong", {.bitCount = 8, .overrideOffBits = true, .offBits = 54}, 150, {}},
         // Short pixel data: a warning, then success, with zeros for the rest.
-        {"ShortPixels", {.width = 5, .height = 3}, 150,
-         [](Bytes& f) { f.resize(f.size() - 17); }},
+        {"ShortPixels", {.width = 5, .height = 3}, 150, [](Bytes& f) { f.resize(f.size() - 17); }},
         {"NoPixels", {.width = 5, .height = 3}, 150, [](Bytes& f) { f.resize(54); }},
-        {"ShortPalette", {.width = 5, .height = 3, .bitCount = 8}, 150,
+        {"ShortPalette",
+         {.width = 5, .height = 3, .bitCount = 8},
+         150,
          [](Bytes& f) { f.resize(500); }},
         // Trailing bytes after the pixel data are not part of the output.
-        {"TrailingBytes", {.width = 5, .height = 3}, 150,
+        {"TrailingBytes",
+         {.width = 5, .height = 3},
+         150,
          [](Bytes& f) { f.insert(f.end(), 9, 0xEE); }},
         // Fields nobody examines are carried over exactly.
-        {"OddFieldsKept", {.width = 3, .height = 2}, 150,
+        {"OddFieldsKept",
+         {.width = 3, .height = 2},
+         150,
          [](Bytes& f) {
-             PutLE(f, 2, 4, 0xDEADBEEF);  // bfSize
-             PutLE(f, 6, 4, 0x01020304);  // reserved
-             PutLE(f, 26, 2, 7);          // planes
+             PutLE(f, 2, 4, 0xDEADBEEF);   // bfSize
+             PutLE(f, 6, 4, 0x01020304);   // reserved
+             PutLE(f, 26, 2, 7);           // planes
              PutLE(f, 34, 4, 0xFFFFFFFF);  // biSizeImage is never used
              PutLE(f, 46, 4, 0xAABBCCDD);
          }},
@@ -356,7 +364,8 @@ TEST_F(ContrastCall, FailedWriteIsReportedNotSuccess) {
 
 TEST_F(ContrastCall, UnicodePaths) {
     const Bytes input = Valid();
-    const fs::path in = Put("entr\xC3\xA9\x65-\xE7\x94\xBB\xE5\x83\x8F-\xF0\x9F\x98\x80.bmp", input);
+    const fs::path in =
+        Put("entr\xC3\xA9\x65-\xE7\x94\xBB\xE5\x83\x8F-\xF0\x9F\x98\x80.bmp", input);
     const fs::path out = Path("\xD0\xB2\xD1\x8B\xD1\x85\xD0\xBE\xD0\xB4-\xF0\x90\x80\x80.bmp");
     bmptest::ExpectPredicted(bmptest::CallContrast(in, out, 150), input, 150, out);
 }
@@ -366,9 +375,10 @@ TEST_F(ContrastCall, UnpairedSurrogatesNameNoFile) {
     // The file a replacement character (U+FFFD) would have opened exists.
     Put("x\xEF\xBF\xBD.bmp", Valid());
     const std::u16string dir = dir_.u16string() + u"/";
-    const std::u16string bad[] = {dir + u"x\xD800.bmp", dir + u"x\xDC00.bmp",
-                                  dir + u"x.bmp\xD83D", dir + u"x\xDE00\xD83D.bmp"};
-    const size_t filesBefore = std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
+    const std::u16string bad[] = {dir + u"x\xD800.bmp", dir + u"x\xDC00.bmp", dir + u"x.bmp\xD83D",
+                                  dir + u"x\xDE00\xD83D.bmp"};
+    const size_t filesBefore =
+        std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
     for (const std::u16string& path : bad) {
         auto got = bmptest::CallContrast(path.c_str(), (dir + u"out.bmp").c_str(), 150);
         EXPECT_EQ(got.result, 13);

@@ -1,4 +1,6 @@
 // The curve, its factor and the row geometry, against exact arithmetic.
+#include "contrast_curve.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -6,7 +8,6 @@
 #include <limits>
 
 #include "bmp_builder.h"
-#include "contrast_curve.h"
 #include "pixel_layout.h"
 
 namespace {
@@ -58,8 +59,8 @@ TEST(ContrastCurve, MatchesExactArithmetic) {
         }
     };
     for (int32_t level = 1; level <= 1000; ++level) check(level);
-    for (int32_t level : {1999, 4096, 9999, 12699, 12700, 12701, 65536, 1000000, 16777216,
-                          16777217, 1677721920}) {
+    for (int32_t level :
+         {1999, 4096, 9999, 12699, 12700, 12701, 65536, 1000000, 16777216, 16777217, 1677721920}) {
         check(level);
     }
 }
@@ -77,8 +78,8 @@ TEST(ContrastCurve, NamedPoints) {
 // Beyond 1677721920 the value before conversion leaves the 32-bit range;
 // it must still land on the side it lies on.
 TEST(ContrastCurve, SaturatesAtHugeLevels) {
-    for (int32_t level : {1677721921, 1690931903, 1690931904, 2000000000,
-                          std::numeric_limits<int32_t>::max()}) {
+    for (int32_t level :
+         {1677721921, 1690931903, 1690931904, 2000000000, std::numeric_limits<int32_t>::max()}) {
         const float factor = ContrastFactor(level);
         for (int v = 0; v < 256; ++v) {
             const uint8_t want = v < 128 ? 0 : v > 128 ? 255 : 128;

@@ -141,7 +141,6 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
 }  // namespace bmpc
 
 extern "C" BMPCONTRAST_API int32_t BMPContrast(const char16_t* inputPath,
-                                               const char16_t* outputPath,
-                                               int32_t level) noexcept {
+                                               const char16_t* outputPath, int32_t level) noexcept {
     return bmpc::Convert(inputPath, outputPath, level);
 }

@@ -2,9 +2,7 @@
 
 namespace bmpc {
 
-float ContrastFactor(int32_t level) {
-    return static_cast<float>(level) * kPercent;
-}
+float ContrastFactor(int32_t level) { return static_cast<float>(level) * kPercent; }
 
 uint8_t ContrastByte(uint8_t value, float factor) {
     float v = static_cast<float>(value);

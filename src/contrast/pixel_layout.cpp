@@ -10,8 +10,7 @@ int32_t RowPadding(int32_t width, int32_t bitsPerPixel) {
     return static_cast<int32_t>((4 - rowBytes % 4) % 4);
 }
 
-bool ComputeGeometry(int32_t width, int32_t height, int32_t bitsPerPixel,
-                     PixelGeometry& geometry) {
+bool ComputeGeometry(int32_t width, int32_t height, int32_t bitsPerPixel, PixelGeometry& geometry) {
     constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
     if (height == std::numeric_limits<int32_t>::min()) return false;
     const int32_t bytesPerPixel = bitsPerPixel / 8;

@@ -20,7 +20,6 @@ struct PixelGeometry {
 // Returns false where the stride or the size does not fit in a signed 32-bit
 // value, or where |height| has no 32-bit value (INT32_MIN): the largest
 // image is one of 2^31 - 1 bytes of pixel data.
-bool ComputeGeometry(int32_t width, int32_t height, int32_t bitsPerPixel,
-                     PixelGeometry& geometry);
+bool ComputeGeometry(int32_t width, int32_t height, int32_t bitsPerPixel, PixelGeometry& geometry);
 
 }  // namespace bmpc

@@ -13,7 +13,8 @@ uint32_t Stride(int32_t width, uint16_t bitCount) {
 
 uint32_t GetLE(const Bytes& bytes, size_t offset, size_t size) {
     uint32_t value = 0;
-    for (size_t i = 0; i < size; ++i) value |= static_cast<uint32_t>(bytes.at(offset + i)) << (8 * i);
+    for (size_t i = 0; i < size; ++i)
+        value |= static_cast<uint32_t>(bytes.at(offset + i)) << (8 * i);
     return value;
 }
 
@@ -28,7 +29,8 @@ Bytes BuildBmp(const BmpSpec& spec) {
     const uint32_t pixelsAt = headerEnd + 4 * static_cast<uint32_t>(palette);
     const uint64_t rows = spec.height < 0 ? -static_cast<int64_t>(spec.height) : spec.height;
     const uint32_t stride = spec.width > 0 ? Stride(spec.width, spec.bitCount) : 0;
-    const uint32_t rowBytes = spec.width > 0 ? static_cast<uint32_t>(spec.width) * (spec.bitCount / 8u) : 0;
+    const uint32_t rowBytes =
+        spec.width > 0 ? static_cast<uint32_t>(spec.width) * (spec.bitCount / 8u) : 0;
     const uint64_t pixelBytes = static_cast<uint64_t>(stride) * rows;
     if (pixelBytes > (uint64_t{1} << 31)) throw std::length_error("BuildBmp: image too large");
 
@@ -55,7 +57,8 @@ Bytes BuildBmp(const BmpSpec& spec) {
         uint8_t* row = file.data() + pixelsAt + r * stride;
         for (uint32_t i = 0; i < stride; ++i) {
             state = state * 1664525u + 1013904223u;
-            row[i] = i < rowBytes ? static_cast<uint8_t>(state >> 24) : static_cast<uint8_t>(0xA0 + i % 7);
+            row[i] = i < rowBytes ? static_cast<uint8_t>(state >> 24)
+                                  : static_cast<uint8_t>(0xA0 + i % 7);
         }
     }
     return file;
@@ -128,7 +131,8 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) throw std::runtime_error("cannot create " + path);
     const size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), f);
-    if (std::fclose(f) != 0 || written != bytes.size()) throw std::runtime_error("cannot write " + path);
+    if (std::fclose(f) != 0 || written != bytes.size())
+        throw std::runtime_error("cannot write " + path);
 }
 
 Bytes ReadFile(const std::string& path) {
@@ -137,7 +141,8 @@ Bytes ReadFile(const std::string& path) {
     Bytes bytes;
     uint8_t chunk[65536];
     size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
     std::fclose(f);
     return bytes;
 }

@@ -16,11 +16,11 @@ struct BmpSpec {
     int32_t height = 2;  // negative: top-down
     uint16_t bitCount = 24;
     uint32_t compression = 0;
-    uint32_t infoSize = 40;  // > 40 adds (infoSize - 40) bytes after the 40 read
+    uint32_t infoSize = 40;       // > 40 adds (infoSize - 40) bytes after the 40 read
     int32_t paletteEntries = -1;  // -1: 256 for 8-bit files, none otherwise
     bool overrideOffBits = false;
     int32_t offBits = 0;  // used when overrideOffBits
-    uint32_t seed = 1;  // pixel and pad pattern
+    uint32_t seed = 1;    // pixel and pad pattern
 };
 
 // Row stride in bytes for the given width and depth.

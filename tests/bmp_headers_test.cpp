@@ -42,7 +42,8 @@ const char* LineForCut(size_t size) {
 TEST(BmpHeaders, EveryCutGetsItsFieldsLine) {
     const bmptest::Bytes whole = bmptest::BuildBmp({});
     for (size_t size = 0; size <= 54; ++size) {
-        const ReadOutcome r = ReadFrom(bmptest::Bytes(whole.begin(), whole.begin() + size));
+        const ReadOutcome r = ReadFrom(
+            bmptest::Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size)));
         EXPECT_EQ(r.ok, size == 54 ? 1 : 0) << size << " bytes";
         EXPECT_EQ(r.err, LineForCut(size)) << size << " bytes";
     }
@@ -55,7 +56,8 @@ TEST(BmpHeaders, SignatureMustBeBM) {
         file[0] = start[0];
         file[1] = start[1];
         for (size_t size : {size_t{2}, size_t{10}, file.size()}) {
-            const ReadOutcome r = ReadFrom(bmptest::Bytes(file.begin(), file.begin() + size));
+            const ReadOutcome r = ReadFrom(
+                bmptest::Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size)));
             EXPECT_EQ(r.ok, 0);
             EXPECT_EQ(r.err, "Error: Invalid BMP file signature.\n");
         }

@@ -377,7 +377,7 @@ TEST_F(ContrastCall, UnpairedSurrogatesNameNoFile) {
     const std::u16string dir = dir_.u16string() + u"/";
     const std::u16string bad[] = {dir + u"x\xD800.bmp", dir + u"x\xDC00.bmp", dir + u"x.bmp\xD83D",
                                   dir + u"x\xDE00\xD83D.bmp"};
-    const size_t filesBefore =
+    const std::ptrdiff_t filesBefore =
         std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
     for (const std::u16string& path : bad) {
         auto got = bmptest::CallContrast(path.c_str(), (dir + u"out.bmp").c_str(), 150);
@@ -387,8 +387,7 @@ TEST_F(ContrastCall, UnpairedSurrogatesNameNoFile) {
         EXPECT_EQ(got.result, 41);
         EXPECT_EQ(got.err + got.out, "");
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()),
-              static_cast<std::ptrdiff_t>(filesBefore));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), filesBefore);
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ Bytes BuildBmp(const BmpSpec& spec) {
         spec.paletteEntries >= 0 ? spec.paletteEntries : (spec.bitCount == 8 ? 256 : 0);
     const uint32_t headerEnd = 14 + std::max<uint32_t>(spec.infoSize, 40);
     const uint32_t pixelsAt = headerEnd + 4 * static_cast<uint32_t>(palette);
-    const uint64_t rows = spec.height < 0 ? -static_cast<int64_t>(spec.height) : spec.height;
+    const auto rows =
+        static_cast<uint64_t>(spec.height < 0 ? -static_cast<int64_t>(spec.height) : spec.height);
     const uint32_t stride = spec.width > 0 ? Stride(spec.width, spec.bitCount) : 0;
     const uint32_t rowBytes =
         spec.width > 0 ? static_cast<uint32_t>(spec.width) * (spec.bitCount / 8u) : 0;

@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
     for (size_t y = 0; y < 128; ++y) {
         for (size_t x = 0; x < 256; ++x) {
             unsigned char* px = file.data() + 54 + y * stride + 3 * x;
-            px[0] = static_cast<unsigned char>(2 * y);       // blue rises upwards
-            px[1] = static_cast<unsigned char>(x);           // green rises to the right
+            px[0] = static_cast<unsigned char>(2 * y);        // blue rises upwards
+            px[1] = static_cast<unsigned char>(x);            // green rises to the right
             px[2] = static_cast<unsigned char>(255 - x / 2);  // red falls to the right
         }
     }

@@ -18,6 +18,7 @@
 #include "batch_plan.h"
 #include "bmpcontrast.h"
 #include "exit_status.h"
+#include "interrupt.h"
 #include "progress.h"
 #include "report.h"
 #include "temp_file.h"
@@ -119,12 +120,17 @@ int RunBatch(const Options& options) {
     const auto workers = static_cast<unsigned>(std::min<size_t>(wanted, items.size()));
     std::atomic<size_t> next{0};
     std::atomic<size_t> failed{0};
+    std::atomic<size_t> finished{0};
+    InterruptWatch interrupt;
     Progress progress(items.size());
     if (WantProgress(items.size(), options.quiet)) progress.Start();
     auto work = [&] {
-        for (size_t i = next.fetch_add(1); i < items.size(); i = next.fetch_add(1)) {
+        while (interrupt.received() == 0) {
+            const size_t i = next.fetch_add(1);
+            if (i >= items.size()) break;
             const bool ok = Convert(items[i], options);
             if (!ok) failed.fetch_add(1);
+            finished.fetch_add(1);
             progress.Step(ok);
         }
     };
@@ -135,10 +141,14 @@ int RunBatch(const Options& options) {
     progress.Stop();
 
     const size_t bad = failed.load();
-    if (!options.quiet) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%zu converted, %zu failed\n", items.size() - bad, bad);
+    const size_t done = finished.load();
+    std::fflush(stdout);
+    if (done < items.size()) {
+        Say("interrupted; " + std::to_string(items.size() - done) + " of " +
+            std::to_string(items.size()) + " files not started");
     }
+    if (!options.quiet) std::fprintf(stderr, "%zu converted, %zu failed\n", done - bad, bad);
+    interrupt.Finish();  // ends the process here if a signal came
     return bad == 0 ? kExitOk : kExitFailed;
 }
 

@@ -135,7 +135,14 @@ int RunBatch(const Options& options) {
         }
     };
     std::vector<std::thread> pool;
-    for (unsigned k = 1; k < workers; ++k) pool.emplace_back(work);
+    for (unsigned k = 1; k < workers; ++k) {
+        // Fewer threads than asked for is no reason to give up.
+        try {
+            pool.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
     work();  // the main thread is one of the workers
     for (auto& t : pool) t.join();
     progress.Stop();

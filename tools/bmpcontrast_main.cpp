@@ -1,56 +1,34 @@
-// bmpcontrast INPUT OUTPUT LEVEL: one call of the library from the shell.
-#include <cerrno>
-#include <charconv>
-#include <cstdint>
+// bmpcontrast: the library's call from the shell, for one file or many.
 #include <cstdio>
-#include <cstring>
-#include <string_view>
 
-#include "bmpcontrast.h"
-#include "utf16.h"
+#include "batch_run.h"
+#include "exit_status.h"
+#include "help.h"
+#include "options.h"
+#include "single_run.h"
+#include "temp_file.h"
 
-namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
-int Usage(const char* reason) {
-    if (reason != nullptr) std::fprintf(stderr, "bmpcontrast: %s\n", reason);
-    std::fputs("usage: bmpcontrast INPUT OUTPUT LEVEL\n", stderr);
-    return kExitUsage;
-}
-
-bool ParseLevel(std::string_view text, int32_t& level) {
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, level);
-    return ec == std::errc() && ptr == end;
-}
-
-// The library prints nothing for a file it cannot open; say which and why.
-void ExplainOpenFailure(const char* what, const char* path, int error) {
-    if (error != 0) {
-        std::fprintf(stderr, "bmpcontrast: cannot %s '%s': %s\n", what, path, std::strerror(error));
-    } else {
-        std::fprintf(stderr, "bmpcontrast: cannot %s '%s'\n", what, path);
-    }
-}
-
-}  // namespace
+using namespace bmpcontrast_cli;
 
 int main(int argc, char** argv) {
-    if (argc != 4) return Usage(argc == 1 ? nullptr : "expected INPUT OUTPUT LEVEL");
-    int32_t level = 0;
-    if (!ParseLevel(argv[3], level)) return Usage("LEVEL must be an integer in the 32-bit range");
-    const auto input = bmpcontrast_cli::Utf8ToUtf16(argv[1]);
-    const auto output = bmpcontrast_cli::Utf8ToUtf16(argv[2]);
-    if (!input) return Usage("INPUT is not valid UTF-8");
-    if (!output) return Usage("OUTPUT is not valid UTF-8");
-
-    errno = 0;
-    const int32_t result = BMPContrast(input->c_str(), output->c_str(), level);
-    const int error = errno;
-    if (result == InputOpenFailed) ExplainOpenFailure("open input", argv[1], error);
-    if (result == OutputOpenFailed) ExplainOpenFailure("write output", argv[2], error);
-    return result == Success ? kExitOk : kExitFailed;
+    // Read before any thread could create a file.
+    CreationMask();
+    const Options options = ParseOptions(argc, argv);
+    switch (options.mode) {
+        case Options::Mode::Help:
+            PrintHelp(stdout);
+            return kExitOk;
+        case Options::Mode::Version:
+            PrintVersion(stdout);
+            return kExitOk;
+        case Options::Mode::Single:
+            return RunSingle(options);
+        case Options::Mode::Batch:
+            return RunBatch(options);
+        case Options::Mode::Usage:
+            break;
+    }
+    if (!options.error.empty()) std::fprintf(stderr, "bmpcontrast: %s\n", options.error.c_str());
+    PrintUsage(stderr);
+    return kExitUsage;
 }

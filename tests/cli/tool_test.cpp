@@ -1,0 +1,300 @@
+// The bmpcontrast tool as a user meets it: the real binary, its exit status,
+// its streams byte for byte and the files it leaves behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bmp_builder.h"
+#include "bmpcontrast.h"
+#include "run_tool.h"
+
+namespace fs = std::filesystem;
+using bmptest::Bytes;
+using tooltest::RunTool;
+
+namespace {
+
+constexpr char kSuccessLine[] = "Success: Contrast adjustment applied.\n";
+
+std::string AsString(const Bytes& b) { return {b.begin(), b.end()}; }
+
+class Tool : public testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() /
+               ("bmpc_tool_" + std::string(info->name()) + "_" + std::to_string(getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+    // A distinct valid bitmap per seed, written under `name`.
+    Bytes Bitmap(const std::string& name, uint32_t seed, uint16_t bits = 24) {
+        bmptest::BmpSpec spec;
+        spec.width = 7 + static_cast<int32_t>(seed % 5);
+        spec.height = seed % 2 == 0 ? 4 : -3;
+        spec.bitCount = bits;
+        spec.seed = seed;
+        Bytes bytes = bmptest::BuildBmp(spec);
+        fs::create_directories(fs::path(Path(name)).parent_path());
+        bmptest::WriteFile(Path(name), bytes);
+        return bytes;
+    }
+
+    // Files left in a directory, scratch files included.
+    std::vector<std::string> Listing(const std::string& sub) const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_ / sub))
+            names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(Tool, SingleFileExitStatusAndLines) {
+    const Bytes good = Bitmap("good.bmp", 1);
+    bmptest::BmpSpec spec;
+    spec.bitCount = 16;
+    bmptest::WriteFile(Path("16bit.bmp"), bmptest::BuildBmp(spec));
+    struct Case {
+        std::string input, output, level;
+        int status;
+        std::string out, err;
+    } cases[] = {
+        {"good.bmp", "out.bmp", "150", 0, kSuccessLine, ""},
+        {"16bit.bmp", "out.bmp", "150", 1, "",
+         "Error: Only 8-bit, 24-bit, and 32-bit bitmaps are supported.\n"},
+        {"good.bmp", "out.bmp", "0", 1, "", "Error: Contrast level must be positive.\n"},
+        {"good.bmp", "out.bmp", "-5", 1, "", "Error: Contrast level must be positive.\n"},
+        {"missing.bmp", "out.bmp", "150", 1, "",
+         "bmpcontrast: cannot open input '" + Path("missing.bmp") +
+             "': No such file or directory\n"},
+        {"good.bmp", "no/such/dir.bmp", "150", 1, "",
+         "bmpcontrast: cannot write output '" + Path("no/such/dir.bmp") +
+             "': No such file or directory\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input + " " + c.output + " " + c.level);
+        fs::remove(Path("out.bmp"));
+        const auto run = RunTool({Path(c.input), Path(c.output), c.level});
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(fs::exists(Path("out.bmp")), c.status == 0);
+        if (c.status == 0) {
+            EXPECT_EQ(bmptest::ReadFile(Path("out.bmp")), bmptest::Predict(good, 150).file);
+        }
+    }
+}
+
+// Every usage error: status 2, a one-line reason first, nothing on stdout and
+// nothing converted.
+TEST_F(Tool, UsageErrorsChangeNothing) {
+    Bitmap("in.bmp", 2);
+    const std::string in = Path("in.bmp"), out = Path("out");
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {in, out + ".bmp"},
+        {in, out + ".bmp", "150", "extra"},
+        {in, out + ".bmp", "1.5"},
+        {in, out + ".bmp", "2147483648"},
+        {in, out + ".bmp", "-2147483649"},
+        {"--frobnicate", in, out + ".bmp", "150"},
+        {"--out-dir", out, in},                           // no level
+        {"--level", "abc", "--out-dir", out, in},         // level not a number
+        {"--level", "150", in},                           // nowhere to write
+        {"--level", "150", "--out-dir", out},             // no files
+        {"--level", "150", "--in-place", "-o", out, in},  // both destinations
+        {"-l", "150", "-o", out, "-j", "0", in},
+        {"-l", "150", "-o", out, "-", in},
+    };
+    for (const auto& args : cases) {
+        std::string shown;
+        for (const auto& a : args) shown += a + " ";
+        SCOPED_TRACE(shown);
+        const auto run = RunTool(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind(args.empty() ? "usage: " : "bmpcontrast: ", 0), 0u) << run.err;
+        EXPECT_FALSE(fs::exists(out)) << "converted despite the usage error";
+        EXPECT_FALSE(fs::exists(out + ".bmp")) << "converted despite the usage error";
+    }
+}
+
+TEST_F(Tool, HelpNamesEveryOptionAndStatusVersionPrintsVersion) {
+    const auto help = RunTool({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err, "");
+    for (const char* option : {"--level", "--out-dir", "--in-place", "--force", "--jobs", "--quiet",
+                               "--help", "--version", "-l,", "-o,", "-j,"}) {
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+    const size_t statuses = help.out.find("Exit status:");
+    ASSERT_NE(statuses, std::string::npos);
+    for (const char* status : {"\n  0  ", "\n  1  ", "\n  2  "}) {
+        EXPECT_NE(help.out.find(status, statuses), std::string::npos) << status;
+    }
+    const auto version = RunTool({"-V"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("bmpcontrast ") + BMPCONTRAST_VERSION_STRING + "\n");
+}
+
+// With "-" the image travels through the pipes untouched: stdout holds the
+// image bytes and nothing else, the library's line moves to stderr.
+TEST_F(Tool, StdinAndStdoutCarryExactlyTheImage) {
+    // Large enough that the pipe fills and the tool has to keep reading.
+    bmptest::BmpSpec spec;
+    spec.width = 301;
+    spec.height = 257;
+    spec.bitCount = 32;
+    const Bytes input = bmptest::BuildBmp(spec);
+    bmptest::WriteFile(Path("in.bmp"), input);
+    const std::string expected = AsString(bmptest::Predict(input, 170).file);
+
+    const auto both = RunTool({"-", "-", "170"}, {AsString(input), ""});
+    EXPECT_EQ(both.status, 0);
+    EXPECT_EQ(both.out, expected);
+    EXPECT_EQ(both.err, kSuccessLine);
+
+    const auto toStdout = RunTool({Path("in.bmp"), "-", "170"});
+    EXPECT_EQ(toStdout.out, expected);
+    EXPECT_EQ(toStdout.err, kSuccessLine);
+
+    const auto fromStdin = RunTool({"-", Path("out.bmp"), "170"}, {AsString(input), ""});
+    EXPECT_EQ(fromStdin.status, 0);
+    EXPECT_EQ(fromStdin.out, kSuccessLine);
+    EXPECT_EQ(AsString(bmptest::ReadFile(Path("out.bmp"))), expected);
+
+    // A failure writes nothing at all to the image stream.
+    const auto bad = RunTool({"-", "-", "170"}, {"BM\x01\x02", ""});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, bmptest::Predict(Bytes{'B', 'M', 1, 2}, 170).err);
+}
+
+TEST_F(Tool, FailedWriteToStdoutIsAFailure) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    Bitmap("in.bmp", 3);
+    const auto run = RunTool({Path("in.bmp"), "-", "150"}, {"", "/dev/full"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("bmpcontrast: cannot write standard output"), std::string::npos)
+        << run.err;
+}
+
+// A bad file in the middle fails alone: the files around it are converted,
+// the summary counts both kinds and the status says something failed.
+TEST_F(Tool, BatchGoesOnPastAFailingFile) {
+    const Bytes first = Bitmap("in/first.bmp", 4);
+    bmptest::WriteFile(Path("in/broken.bmp"), Bytes{'B', 'M', 1, 2, 3});
+    const Bytes last = Bitmap("in/last.bmp", 5);
+    const auto run = RunTool({"--level", "60", "--out-dir", Path("out"), "--jobs", "1",
+                              Path("in/first.bmp"), Path("in/broken.bmp"), Path("in/last.bmp")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, std::string(kSuccessLine) + kSuccessLine);
+    EXPECT_EQ(run.err,
+              "Error: Could not read file header.\n"
+              "bmpcontrast: '" +
+                  Path("in/broken.bmp") +
+                  "' not converted (result 1333)\n"
+                  "2 converted, 1 failed\n");
+    EXPECT_EQ(bmptest::ReadFile(Path("out/first.bmp")), bmptest::Predict(first, 60).file);
+    EXPECT_EQ(bmptest::ReadFile(Path("out/last.bmp")), bmptest::Predict(last, 60).file);
+    // No partial result and no scratch file for the one that failed.
+    EXPECT_EQ(Listing("out"), (std::vector<std::string>{"first.bmp", "last.bmp"}));
+}
+
+TEST_F(Tool, ExistingOutputsAreKeptUnlessForced) {
+    const Bytes input = Bitmap("in/a.bmp", 6);
+    fs::create_directories(Path("out"));
+    const Bytes sentinel{'k', 'e', 'e', 'p'};
+    bmptest::WriteFile(Path("out/a.bmp"), sentinel);
+
+    const auto kept = RunTool({"-l", "150", "-o", Path("out"), Path("in/a.bmp")});
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_NE(kept.err.find("'" + Path("out/a.bmp") + "' already exists"), std::string::npos)
+        << kept.err;
+    EXPECT_EQ(bmptest::ReadFile(Path("out/a.bmp")), sentinel);
+
+    const auto forced = RunTool({"-l", "150", "-o", Path("out"), "--force", Path("in/a.bmp")});
+    EXPECT_EQ(forced.status, 0);
+    EXPECT_EQ(bmptest::ReadFile(Path("out/a.bmp")), bmptest::Predict(input, 150).file);
+    EXPECT_EQ(Listing("out"), std::vector<std::string>{"a.bmp"});
+}
+
+// Two inputs of the same name from different folders must not end up
+// overwriting one another in the output folder, even with --force.
+TEST_F(Tool, SameFileNameFromTwoFoldersIsNotClobbered) {
+    const Bytes a = Bitmap("a/x.bmp", 7);
+    Bitmap("b/x.bmp", 8);
+    const auto run = RunTool(
+        {"-l", "150", "-o", Path("out"), "-f", "-j", "2", Path("a/x.bmp"), Path("b/x.bmp")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("'" + Path("b/x.bmp") + "' not converted"), std::string::npos);
+    EXPECT_NE(run.err.find("1 converted, 1 failed\n"), std::string::npos);
+    EXPECT_EQ(bmptest::ReadFile(Path("out/x.bmp")), bmptest::Predict(a, 150).file);
+}
+
+// Parallel runs give the very bytes a sequential run gives.
+TEST_F(Tool, ParallelJobsMatchSequentialRun) {
+    std::vector<std::string> files;
+    std::vector<Bytes> inputs;
+    for (uint32_t i = 0; i < 24; ++i) {
+        const std::string name = "in/f" + std::to_string(i) + ".bmp";
+        inputs.push_back(Bitmap(name, 10 + i, i % 3 == 0 ? 8 : i % 3 == 1 ? 24 : 32));
+        files.push_back(Path(name));
+    }
+    auto batch = [&](const std::string& jobs, const std::string& out) {
+        std::vector<std::string> args = {"-l", "175", "-j", jobs, "-o", Path(out)};
+        args.insert(args.end(), files.begin(), files.end());
+        return RunTool(args);
+    };
+    const auto sequential = batch("1", "seq");
+    const auto parallel = batch("6", "par");
+    for (const auto* run : {&sequential, &parallel}) {
+        EXPECT_EQ(run->status, 0);
+        // Not a terminal: no progress line, only the summary.
+        EXPECT_EQ(run->err, "24 converted, 0 failed\n");
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string name = "f" + std::to_string(i) + ".bmp";
+        const Bytes seq = bmptest::ReadFile(Path("seq/" + name));
+        EXPECT_EQ(seq, bmptest::Predict(inputs[i], 175).file) << name;
+        EXPECT_EQ(bmptest::ReadFile(Path("par/" + name)), seq) << name;
+    }
+}
+
+// In place: results replace the files they came from (through symbolic
+// links, keeping the link and the permissions); a file that fails is left
+// exactly as it was.
+TEST_F(Tool, InPlaceReplacesOnlyWhatConverted) {
+    const Bytes a = Bitmap("a.bmp", 20);
+    const Bytes b = Bitmap("b.bmp", 21);
+    const Bytes broken{'B', 'M', 0, 0};
+    bmptest::WriteFile(Path("broken.bmp"), broken);
+    fs::create_symlink(Path("b.bmp"), Path("link.bmp"));
+    chmod(Path("a.bmp").c_str(), 0640);
+    const auto run = RunTool(
+        {"--in-place", "-l", "130", "-q", Path("a.bmp"), Path("broken.bmp"), Path("link.bmp")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");  // --quiet: no success lines
+    EXPECT_EQ(bmptest::ReadFile(Path("a.bmp")), bmptest::Predict(a, 130).file);
+    EXPECT_EQ(bmptest::ReadFile(Path("b.bmp")), bmptest::Predict(b, 130).file);
+    EXPECT_EQ(bmptest::ReadFile(Path("broken.bmp")), broken);
+    EXPECT_TRUE(fs::is_symlink(Path("link.bmp")));
+    struct stat st {};
+    ASSERT_EQ(stat(Path("a.bmp").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(Listing(""), (std::vector<std::string>{"a.bmp", "b.bmp", "broken.bmp", "link.bmp"}));
+}
+
+}  // namespace

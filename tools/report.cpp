@@ -1,0 +1,37 @@
+#include "report.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "bmpcontrast.h"
+
+namespace bmpcontrast_cli {
+
+void Say(const std::string& text) {
+    const std::string line = "bmpcontrast: " + text + "\n";
+    // One write per line: stdio could split it where a parallel thread's
+    // line would land in between.
+    size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = write(STDERR_FILENO, line.data() + done, line.size() - done);
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+std::string Quoted(const std::string& name) { return "'" + name + "'"; }
+
+void ReportFailure(int32_t result, int error, const std::string& input, const std::string& output,
+                   bool always) {
+    const std::string why = error != 0 ? std::string(": ") + std::strerror(error) : "";
+    if (result == InputOpenFailed) {
+        Say("cannot open input " + Quoted(input) + why);
+    } else if (result == OutputOpenFailed) {
+        Say("cannot write output " + Quoted(output) + why);
+    } else if (always) {
+        Say(Quoted(input) + " not converted (result " + std::to_string(result) + ")");
+    }
+}
+
+}  // namespace bmpcontrast_cli

@@ -1,0 +1,105 @@
+#include "single_run.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "bmpcontrast.h"
+#include "exit_status.h"
+#include "help.h"
+#include "report.h"
+#include "std_streams.h"
+#include "temp_file.h"
+#include "utf16.h"
+
+namespace bmpcontrast_cli {
+namespace {
+
+int Fail(const std::string& text) {
+    Say(text);
+    return kExitFailed;
+}
+
+int UsageFailure(const std::string& text) {
+    Say(text);
+    PrintUsage(stderr);
+    return kExitUsage;
+}
+
+std::string ErrorText(int error) { return std::strerror(error); }
+
+}  // namespace
+
+int RunSingle(const Options& options) {
+    const std::string& inputArg = options.files[0];
+    const std::string& outputArg = options.files[1];
+    const bool fromStdin = inputArg == "-";
+    const bool toStdout = outputArg == "-";
+    const std::string inputName = fromStdin ? "standard input" : inputArg;
+    const std::string outputName = toStdout ? "standard output" : outputArg;
+
+    // Names that cannot be passed on are usage errors, found before anything
+    // is read or written.
+    if (!fromStdin && !Utf8ToUtf16(inputArg)) return UsageFailure("INPUT is not valid UTF-8");
+    if (!toStdout && !Utf8ToUtf16(outputArg)) return UsageFailure("OUTPUT is not valid UTF-8");
+
+    // Before anything can print: from here on, file descriptor 1 carries
+    // nothing but the image.
+    std::optional<ImageStdout> image;
+    if (toStdout) {
+        image.emplace();
+        if (!image->valid()) return Fail("cannot use standard output: " + ErrorText(errno));
+    }
+
+    const mode_t scratchMode = 0600;
+    const std::string scratchPrefix = TempDirectory() + "/bmpcontrast-";
+    std::optional<TempFile> spooledInput;
+    std::string inputPath = inputArg;
+    if (fromStdin) {
+        spooledInput.emplace(scratchPrefix, scratchMode);
+        if (!spooledInput->valid()) {
+            return Fail("cannot create a temporary file in " + Quoted(TempDirectory()) + ": " +
+                        ErrorText(errno));
+        }
+        bool readFailed = false;
+        if (const int error = CopyAll(STDIN_FILENO, spooledInput->fd(), readFailed); error != 0) {
+            return Fail(std::string(readFailed ? "cannot read standard input: "
+                                               : "cannot spool standard input: ") +
+                        ErrorText(error));
+        }
+        inputPath = spooledInput->path();
+    }
+    std::optional<TempFile> spooledOutput;
+    std::string outputPath = outputArg;
+    if (toStdout) {
+        spooledOutput.emplace(scratchPrefix, scratchMode);
+        if (!spooledOutput->valid()) {
+            return Fail("cannot create a temporary file in " + Quoted(TempDirectory()) + ": " +
+                        ErrorText(errno));
+        }
+        outputPath = spooledOutput->path();
+    }
+
+    const auto input16 = Utf8ToUtf16(inputPath);
+    const auto output16 = Utf8ToUtf16(outputPath);
+    // Only a scratch file in a $TMPDIR that is not UTF-8 can fail here.
+    if (!input16 || !output16) return Fail("temporary directory name is not valid UTF-8");
+
+    errno = 0;
+    const int32_t result = BMPContrast(input16->c_str(), output16->c_str(), options.level);
+    const int error = errno;
+    if (result != Success) {
+        ReportFailure(result, error, inputName, outputName, false);
+        return kExitFailed;
+    }
+    if (image) {
+        if (const int sendError = image->Send(spooledOutput->fd()); sendError != 0) {
+            return Fail("cannot write standard output: " + ErrorText(sendError));
+        }
+    }
+    return kExitOk;
+}
+
+}  // namespace bmpcontrast_cli

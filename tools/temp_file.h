@@ -1,0 +1,41 @@
+// Uniquely named scratch files that go away unless kept.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace bmpcontrast_cli {
+
+class TempFile {
+  public:
+    // Creates an empty file named `prefix` plus six random characters, with
+    // permissions `mode`. On failure valid() is false and errno tells why.
+    TempFile(const std::string& prefix, mode_t mode);
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    bool valid() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+
+    // Renames the file onto `destination`. Without `replace` an existing
+    // destination is left alone and the call fails with EEXIST. Returns 0 or
+    // an errno value; after success the file is no longer removed.
+    int MoveTo(const std::string& destination, bool replace);
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+    bool kept_ = false;
+};
+
+// The directory for scratch files: $TMPDIR, or /tmp.
+std::string TempDirectory();
+
+// The process's file creation mask. Reading it means setting it, so this is
+// read once at start-up, before any thread runs.
+mode_t CreationMask();
+
+}  // namespace bmpcontrast_cli

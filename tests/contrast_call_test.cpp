@@ -17,7 +17,8 @@ TEST(Smoke, RoundTrip) {
     bmptest::WriteFile((dir / "in.bmp").string(), input);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const int32_t rc = BMPContrast((dir / "in.bmp").u16string().c_str(), (dir / "out.bmp").u16string().c_str(), 150);
+    const int32_t rc = BMPContrast((dir / "in.bmp").u16string().c_str(),
+                                   (dir / "out.bmp").u16string().c_str(), 150);
     const std::string out = testing::internal::GetCapturedStdout();
     const std::string err = testing::internal::GetCapturedStderr();
     const auto expected = bmptest::Predict(input, 150);

@@ -149,6 +149,9 @@ std::vector<HostileCase> HostileCases() {
     return cases;
 }
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
 class HostileInput : public testing::TestWithParam<HostileCase> {};
 
 TEST_P(HostileInput, GivesItsCodeAndExactlyWhatTheOracleSays) {

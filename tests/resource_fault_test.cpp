@@ -70,7 +70,7 @@ Outcome Call(const std::string& in, const std::string& out, int32_t level = 150)
 // ---------------------------------------------------------------- allocation
 
 // Address space the process has mapped, from /proc/self/statm.
-uint64_t MappedBytes() {
+[[maybe_unused]] uint64_t MappedBytes() {
     std::FILE* f = std::fopen("/proc/self/statm", "r");
     unsigned long long pages = 0;
     if (f == nullptr || std::fscanf(f, "%llu", &pages) != 1) std::abort();
@@ -78,7 +78,7 @@ uint64_t MappedBytes() {
     return pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
-int OpenDescriptors() {
+[[maybe_unused]] int OpenDescriptors() {
     int count = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
     return count;
@@ -152,6 +152,9 @@ std::vector<AllocationCase> AllocationCases() {
          (128 + 48) * kMiB, "Error: Could not allocate memory for output data.\n"},
     };
 }
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const AllocationCase& c, std::ostream* os) { *os << c.name; }
 
 class AllocationFailure : public testing::TestWithParam<AllocationCase> {};
 

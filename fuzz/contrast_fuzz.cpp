@@ -1,6 +1,7 @@
 // Fuzz target over the whole call. The first input byte chooses the level
-// (low four bits) and whether an output file exists beforehand (top bit);
-// the rest is the input file. Every call is checked against the oracle:
+// (low four bits), whether the output is a full device that fails every
+// write (bit 6) and whether an output file exists beforehand (top bit); the
+// rest is the input file. Every call is checked against the oracle:
 // result code, both printed streams and the output file byte for byte, and
 // an output that existed before is untouched by every failure that comes
 // before the output is opened.
@@ -28,6 +29,8 @@ constexpr int32_t kLevels[16] = {150,   100, 50,   1, 99, 200,       101, 12700,
 constexpr uint64_t kMaxPixelBytes = uint64_t{16} << 20;
 
 const Bytes kSentinel = {'n', 'o', 't', ' ', 't', 'o', 'u', 'c', 'h', 'e', 'd'};
+
+const std::u16string kFullDevice = u"/dev/full";
 
 struct Files {
     std::string dir, in, out;
@@ -79,6 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const int32_t level = kLevels[data[0] & 15u];
     const bool outputExists = (data[0] & 0x80u) != 0;
+    const bool fullDevice = (data[0] & 0x40u) != 0 && access("/dev/full", W_OK) == 0;
     const Bytes input(data + 1, data + size);
     if (bmptest::DeclaredPixelBytes(input) > kMaxPixelBytes) return -1;
 
@@ -90,16 +94,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         unlink(f.out.c_str());
     }
 
+    const std::u16string& out16 = fullDevice ? kFullDevice : f.out16;
     int32_t result = 0;
-    const bmptest::StdioText text = bmptest::CaptureStdio(
-        [&] { result = BMPContrast(f.in16.c_str(), f.out16.c_str(), level); });
-    const bmptest::Expected want = bmptest::Predict(input, level);
+    const bmptest::StdioText text =
+        bmptest::CaptureStdio([&] { result = BMPContrast(f.in16.c_str(), out16.c_str(), level); });
+    bmptest::Expected want = bmptest::Predict(input, level);
+    if (fullDevice && want.result == 999) {
+        // A write that fails is reported as such, never as a success.
+        want.result = 41;
+        want.err += "Error: Could not write output file.\n";
+        want.out.clear();
+    }
 
     if (result != want.result) {
         Broken("result", std::to_string(result), std::to_string(want.result));
     }
     if (text.err != want.err) Broken("stderr", text.err, want.err);
     if (text.out != want.out) Broken("stdout", text.out, want.out);
+    if (fullDevice) return 0;  // the output went to the device: nothing to inspect
     if (result == 999) {
         const Bytes written = bmptest::ReadFile(f.out);
         if (written != want.file) {

@@ -18,12 +18,13 @@ using bmptest::Bytes;
 namespace {
 
 // Selector bytes: low bits index the fuzz target's level table, the top bit
-// makes an output file exist before the call.
+// makes an output file exist before the call, bit 6 writes to /dev/full.
 constexpr uint8_t kLevel150 = 0x00;
 constexpr uint8_t kLevel100 = 0x01;
 constexpr uint8_t kLevel50 = 0x02;
 constexpr uint8_t kLevelHuge = 0x0D;
 constexpr uint8_t kLevelZero = 0x0B;
+constexpr uint8_t kFullDevice = 0x40;
 constexpr uint8_t kOutputExists = 0x80;
 
 class Corpus {
@@ -94,6 +95,8 @@ int main(int argc, char** argv) {
     v5palette.infoSize = 124;
     v5palette.paletteEntries = 16;
     corpus.Add("v5-8-palette", kLevel100 | kOutputExists, bmptest::BuildBmp(v5palette));
+    corpus.Add("full-device", kLevel150 | kFullDevice, bmptest::BuildBmp(Spec(3, 2, 24)));
+    corpus.Add("full-device-large", kLevel50 | kFullDevice, bmptest::BuildBmp(Spec(300, 20, 32)));
     corpus.Add("level-zero", kLevelZero | kOutputExists, bmptest::BuildBmp(Spec(2, 2, 24)));
 
     // Every boundary of the headers, and cuts inside the colour table and pixels.

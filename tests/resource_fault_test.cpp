@@ -139,12 +139,16 @@ struct AllocationCase {
 constexpr uint64_t kMiB = uint64_t{1} << 20;
 
 std::vector<AllocationCase> AllocationCases() {
-    // 8192 x 8192 x 4 = 256 MiB: no room for even the first buffer.
+    // 8192 x 8192 x 4 = 256 MiB, and a tiny file claiming just under 2 GiB:
+    // no room for even the first buffer.
     // 4096 x 8192 x 4 = 128 MiB: room for one buffer and 48 MiB, not two.
     // The 8-bit case carries its 1 KiB colour table in the output block.
     return {
         {"InputBuffer32Bit", With(With(Build(3, 2, 32), 18, 4, 8192), 22, 4, 8192), 256 * kMiB,
          64 * kMiB, "Error: Could not allocate memory for pixel data.\n"},
+        {"InputBufferNear2GiB", With(With(Build(3, 2, 32), 18, 4, 16384), 22, 4, 32767),
+         uint64_t{16384} * 4 * 32767, 64 * kMiB,
+         "Error: Could not allocate memory for pixel data.\n"},
         {"OutputBuffer32Bit", With(With(Build(3, 2, 32), 18, 4, 4096), 22, 4, 8192), 128 * kMiB,
          (128 + 48) * kMiB, "Error: Could not allocate memory for output data.\n"},
         {"OutputBuffer8BitWithPalette",

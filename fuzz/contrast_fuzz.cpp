@@ -40,18 +40,19 @@ struct Files {
 void RemoveFiles();
 
 const Files& TheFiles() {
-    static const Files files = [] {
+    // Never destroyed: the exit handler that removes the files needs it.
+    static const Files& files = *[] {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern =
             std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/bmpc-fuzz-XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) std::abort();
-        Files f;
-        f.dir = pattern;
-        f.in = f.dir + "/in.bmp";
-        f.out = f.dir + "/out.bmp";
+        auto* f = new Files;
+        f->dir = pattern;
+        f->in = f->dir + "/in.bmp";
+        f->out = f->dir + "/out.bmp";
         // The paths are ASCII, so widening each byte is the UTF-16 form.
-        f.in16.assign(f.in.begin(), f.in.end());
-        f.out16.assign(f.out.begin(), f.out.end());
+        f->in16.assign(f->in.begin(), f->in.end());
+        f->out16.assign(f->out.begin(), f->out.end());
         std::atexit(RemoveFiles);
         return f;
     }();

@@ -128,6 +128,19 @@ Expected Predict(const Bytes& input, int32_t level) {
     return e;
 }
 
+uint64_t DeclaredPixelBytes(const Bytes& input) {
+    if (input.size() < 54 || GetLE(input, 0, 2) != 0x4D42) return 0;
+    const auto width = static_cast<int32_t>(GetLE(input, 18, 4));
+    const auto height = static_cast<int32_t>(GetLE(input, 22, 4));
+    const auto bitCount = GetLE(input, 28, 2);
+    if (width <= 0 || height == 0 || height == INT32_MIN) return 0;
+    if ((bitCount != 8 && bitCount != 24 && bitCount != 32) || GetLE(input, 30, 4) != 0) return 0;
+    const uint64_t stride = (static_cast<uint64_t>(width) * (bitCount / 8) + 3) / 4 * 4;
+    const uint64_t size =
+        stride * static_cast<uint64_t>(height < 0 ? -static_cast<int64_t>(height) : height);
+    return stride > INT32_MAX || size > INT32_MAX ? 0 : size;
+}
+
 void WriteFile(const std::string& path, const Bytes& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) throw std::runtime_error("cannot create " + path);

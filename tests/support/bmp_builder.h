@@ -49,6 +49,11 @@ struct Expected {
 };
 Expected Predict(const Bytes& input, int32_t level);
 
+// Pixel-data size a call on `input` allocates twice (plus carried bytes),
+// or 0 when the call fails before allocating. Lets callers skip honest but
+// huge images before any work is done for them.
+uint64_t DeclaredPixelBytes(const Bytes& input);
+
 // File helpers for tests.
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);

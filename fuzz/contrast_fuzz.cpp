@@ -1,0 +1,128 @@
+// Fuzz target over the whole call. The first input byte chooses the level
+// (low four bits), whether the output is a full device that fails every
+// write (bit 6) and whether an output file exists beforehand (top bit); the
+// rest is the input file. Every call is checked against the oracle:
+// result code, both printed streams and the output file byte for byte, and
+// an output that existed before is untouched by every failure that comes
+// before the output is opened.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "bmp_builder.h"
+#include "bmpcontrast.h"
+#include "stdio_capture.h"
+
+namespace {
+
+using bmptest::Bytes;
+
+constexpr int32_t kLevels[16] = {150,   100, 50,   1, 99, 200,       101, 12700,
+                                 12701, 255, 1000, 0, -1, INT32_MAX, 7,   INT32_MIN};
+
+// Larger images are honest work, not bugs: a call on one costs two buffers
+// of this size plus the oracle's copy, and slows the search to a crawl.
+constexpr uint64_t kMaxPixelBytes = uint64_t{16} << 20;
+
+const Bytes kSentinel = {'n', 'o', 't', ' ', 't', 'o', 'u', 'c', 'h', 'e', 'd'};
+
+const std::u16string kFullDevice = u"/dev/full";
+
+struct Files {
+    std::string dir, in, out;
+    std::u16string in16, out16;
+};
+
+void RemoveFiles();
+
+const Files& TheFiles() {
+    // Never destroyed: the exit handler that removes the files needs it.
+    static const Files& files = *[] {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/bmpc-fuzz-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) std::abort();
+        auto* f = new Files;
+        f->dir = pattern;
+        f->in = f->dir + "/in.bmp";
+        f->out = f->dir + "/out.bmp";
+        // The paths are ASCII, so widening each byte is the UTF-16 form.
+        f->in16.assign(f->in.begin(), f->in.end());
+        f->out16.assign(f->out.begin(), f->out.end());
+        std::atexit(RemoveFiles);
+        return f;
+    }();
+    return files;
+}
+
+void RemoveFiles() {
+    const Files& f = TheFiles();
+    unlink(f.in.c_str());
+    unlink(f.out.c_str());
+    rmdir(f.dir.c_str());
+}
+
+[[noreturn]] void Broken(const char* what, const std::string& got, const std::string& want) {
+    std::fprintf(stderr, "invariant broken: %s\n  got:  %s\n  want: %s\n", what, got.c_str(),
+                 want.c_str());
+    std::abort();
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const int32_t level = kLevels[data[0] & 15u];
+    const bool outputExists = (data[0] & 0x80u) != 0;
+    const bool fullDevice = (data[0] & 0x40u) != 0 && access("/dev/full", W_OK) == 0;
+    const Bytes input(data + 1, data + size);
+    if (bmptest::DeclaredPixelBytes(input) > kMaxPixelBytes) return -1;
+
+    const Files& f = TheFiles();
+    bmptest::WriteFile(f.in, input);
+    if (outputExists) {
+        bmptest::WriteFile(f.out, kSentinel);
+    } else {
+        unlink(f.out.c_str());
+    }
+
+    const std::u16string& out16 = fullDevice ? kFullDevice : f.out16;
+    int32_t result = 0;
+    const bmptest::StdioText text =
+        bmptest::CaptureStdio([&] { result = BMPContrast(f.in16.c_str(), out16.c_str(), level); });
+    bmptest::Expected want = bmptest::Predict(input, level);
+    if (fullDevice && want.result == 999) {
+        // A write that fails is reported as such, never as a success.
+        want.result = 41;
+        want.err += "Error: Could not write output file.\n";
+        want.out.clear();
+    }
+
+    if (result != want.result) {
+        Broken("result", std::to_string(result), std::to_string(want.result));
+    }
+    if (text.err != want.err) Broken("stderr", text.err, want.err);
+    if (text.out != want.out) Broken("stdout", text.out, want.out);
+    if (fullDevice) return 0;  // the output went to the device: nothing to inspect
+    if (result == 999) {
+        const Bytes written = bmptest::ReadFile(f.out);
+        if (written != want.file) {
+            Broken("output file", std::to_string(written.size()) + " bytes",
+                   std::to_string(want.file.size()) + " bytes");
+        }
+    } else if (outputExists) {
+        if (bmptest::ReadFile(f.out) != kSentinel) Broken("output touched", "changed", "as before");
+    } else if (Exists(f.out)) {
+        Broken("output created", "exists", "absent");
+    }
+    return 0;
+}

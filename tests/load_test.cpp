@@ -1,0 +1,259 @@
+// Load: many threads converting different files at once must produce
+// exactly what one thread does (and run clean under ThreadSanitizer), and
+// thousands of calls ending every way must not accumulate descriptors,
+// heap or mappings.
+#include <gtest/gtest.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bmp_builder.h"
+#include "bmpcontrast.h"
+#include "scratch_dir.h"
+#include "stdio_capture.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define BMPC_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define BMPC_SANITIZED 1
+#endif
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using bmptest::Bytes;
+
+Bytes Build(int32_t width, int32_t height, uint16_t bitCount, uint32_t seed) {
+    bmptest::BmpSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.bitCount = bitCount;
+    spec.seed = seed;
+    return bmptest::BuildBmp(spec);
+}
+
+Bytes With(Bytes bytes, size_t offset, size_t size, uint32_t value) {
+    bmptest::PutLE(bytes, offset, size, value);
+    return bytes;
+}
+
+// Points the standard streams at /dev/null while calls print from several
+// threads or by the thousand; swapped only while no other thread prints.
+class SilencedStdio {
+  public:
+    SilencedStdio()
+        : out_(std::fopen("/dev/null", "w")),
+          err_(std::fopen("/dev/null", "w")),
+          savedOut_(stdout),
+          savedErr_(stderr) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        stdout = out_;
+        stderr = err_;
+    }
+    ~SilencedStdio() {
+        stdout = savedOut_;
+        stderr = savedErr_;
+        std::fclose(out_);
+        std::fclose(err_);
+    }
+    SilencedStdio(const SilencedStdio&) = delete;
+    SilencedStdio& operator=(const SilencedStdio&) = delete;
+
+  private:
+    std::FILE* out_;
+    std::FILE* err_;
+    std::FILE* savedOut_;
+    std::FILE* savedErr_;
+};
+
+struct Job {
+    Bytes input;
+    int32_t level;
+};
+
+// Different depths, sizes (some past 2 MiB, which takes the mapped-buffer
+// path), row orders, levels, a short file and a few refusals.
+std::vector<Job> Jobs() {
+    std::vector<Job> jobs;
+    uint32_t seed = 1;
+    for (const uint16_t depth : {uint16_t{8}, uint16_t{24}, uint16_t{32}}) {
+        jobs.push_back({Build(7, 5, depth, seed++), 150});
+        jobs.push_back({Build(301, -200, depth, seed++), 60});
+        jobs.push_back({Build(1024, 700, depth, seed++), 12701});
+    }
+    const Bytes shortFile = Build(500, 400, 24, seed++);
+    jobs.push_back({Bytes(shortFile.begin(), shortFile.begin() + 5000), 250});
+    jobs.push_back({With(Build(5, 5, 24, seed++), 10, 4, 0x80000000), 99});
+    jobs.push_back({With(Build(5, 5, 24, seed++), 28, 2, 16), 150});
+    jobs.push_back({With(Build(5, 5, 24, seed++), 22, 4, 0x80000000), 150});
+    jobs.push_back({Bytes{'B', 'M', 0, 0}, 150});
+    return jobs;
+}
+
+TEST(Concurrency, ThreadsConvertingDifferentFilesMatchOneThread) {
+    const std::vector<Job> jobs = Jobs();
+    bmptest::ScratchDir dir;
+    std::vector<std::string> inputs;
+    std::vector<int32_t> results;
+    std::vector<Bytes> outputs;
+    for (size_t j = 0; j < jobs.size(); ++j) {
+        inputs.push_back(dir / ("in-" + std::to_string(j) + ".bmp"));
+        bmptest::WriteFile(inputs.back(), jobs[j].input);
+        const std::string out = dir / ("single-" + std::to_string(j) + ".bmp");
+        int32_t result = 0;
+        const auto text = bmptest::CaptureStdio([&] {
+            result = BMPContrast(bmptest::U16(inputs[j]).c_str(), bmptest::U16(out).c_str(),
+                                 jobs[j].level);
+        });
+        const bmptest::Expected want = bmptest::Predict(jobs[j].input, jobs[j].level);
+        ASSERT_EQ(result, want.result) << "job " << j;
+        ASSERT_EQ(text.err, want.err) << "job " << j;
+        results.push_back(result);
+        outputs.push_back(result == Success ? bmptest::ReadFile(out) : Bytes{});
+        if (result == Success) {
+            ASSERT_EQ(outputs.back(), want.file) << "job " << j;
+        }
+    }
+
+    constexpr int kThreads = 8;
+    constexpr size_t kRounds = 3;
+    std::vector<std::string> problems(kThreads);
+    {
+        SilencedStdio quiet;
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                while (!go.load()) std::this_thread::yield();
+                // Each thread walks the jobs from its own starting point, so
+                // different files are in flight at once.
+                for (size_t k = 0; k < kRounds * jobs.size(); ++k) {
+                    const size_t j = (k + static_cast<size_t>(t) * 5) % jobs.size();
+                    char name[32];
+                    std::snprintf(name, sizeof name, "t%d-%zu.bmp", t, j);
+                    const std::string out = dir / name;
+                    const int32_t result = BMPContrast(bmptest::U16(inputs[j]).c_str(),
+                                                       bmptest::U16(out).c_str(), jobs[j].level);
+                    std::string& mine = problems[static_cast<size_t>(t)];
+                    if (result != results[j]) {
+                        mine.append("job ").append(std::to_string(j)).append(": result ");
+                        mine.append(std::to_string(result)).append("\n");
+                    } else if (result == Success && bmptest::ReadFile(out) != outputs[j]) {
+                        mine.append("job ").append(std::to_string(j)).append(": bytes differ\n");
+                    }
+                }
+            });
+        }
+        go = true;
+        for (std::thread& thread : threads) thread.join();
+    }
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(problems[static_cast<size_t>(t)], "") << "thread " << t;
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+}
+
+size_t HeapInUse() { return mallinfo2().uordblks; }
+
+size_t MappedBytes() {
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0;
+    if (f == nullptr || std::fscanf(f, "%lu", &pages) != 1) std::abort();
+    std::fclose(f);
+    return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+TEST(Endurance, TenThousandCallsEndingEveryWayLeaveNothingBehind) {
+    bmptest::ScratchDir dir;
+    const Bytes valid = Build(33, 9, 24, 7);
+    const std::string good = dir / "good.bmp";
+    const std::string shortFile = dir / "short.bmp";
+    const std::string badSignature = dir / "bad-signature.bmp";
+    const std::string zeroWidth = dir / "zero-width.bmp";
+    const std::string sixteenBit = dir / "16-bit.bmp";
+    const std::string compressed = dir / "compressed.bmp";
+    const std::string large = dir / "large.bmp";
+    bmptest::WriteFile(good, valid);
+    bmptest::WriteFile(shortFile, Bytes(valid.begin(), valid.begin() + 100));
+    bmptest::WriteFile(badSignature, With(valid, 0, 2, 0x4D4D));
+    bmptest::WriteFile(zeroWidth, With(valid, 18, 4, 0));
+    bmptest::WriteFile(sixteenBit, With(valid, 28, 2, 16));
+    bmptest::WriteFile(compressed, With(valid, 30, 4, 3));
+    // Declares just over 2 MiB but holds 54 bytes: mapped buffers, read short; written
+    // to /dev/null, as the point is the buffers and not the disk.
+    bmptest::WriteFile(
+        large, With(With(Bytes(valid.begin(), valid.begin() + 54), 18, 4, 1024), 22, 4, 683));
+    const std::string out = dir / "out.bmp";
+    const std::string unopenable = dir / "missing/out.bmp";
+    const struct {
+        std::string in, out;
+        int32_t level, result;
+    } calls[] = {
+        {good, out, 150, Success},
+        {shortFile, out, 80, Success},
+        {large, "/dev/null", 300, Success},
+        {good, out, 0, LevelNotPositive},
+        {dir / "missing.bmp", out, 150, InputOpenFailed},
+        {badSignature, out, 150, HeaderReadFailed},
+        {zeroWidth, out, 150, InvalidDimensions},
+        {sixteenBit, out, 150, UnsupportedBitDepth},
+        {compressed, out, 150, CompressionUnsupported},
+        {good, unopenable, 150, OutputOpenFailed},
+        {good, "/dev/full", 150, OutputOpenFailed},
+    };
+    constexpr int kCalls = 10000;
+    constexpr int kCycle = static_cast<int>(std::size(calls));
+
+    const auto runCycle = [&](int first, int count, std::string& problems) {
+        for (int i = first; i < first + count; ++i) {
+            const auto& c = calls[i % kCycle];
+            const int32_t result =
+                BMPContrast(bmptest::U16(c.in).c_str(), bmptest::U16(c.out).c_str(), c.level);
+            if (result != c.result && problems.size() < 2000) {
+                problems.append("call ").append(std::to_string(i)).append(": ");
+                problems.append(std::to_string(result)).append("\n");
+            }
+        }
+    };
+    std::string problems;
+    int fds[2] = {};
+    size_t heap[2] = {};
+    [[maybe_unused]] size_t mapped[2] = {};
+    {
+        SilencedStdio quiet;
+        // Stdio buffers and the like are allocated once, by the calls and by
+        // the measuring itself.
+        runCycle(0, kCycle, problems);
+        OpenDescriptors();
+        MappedBytes();
+        for (int k = 0; k < 2; ++k) {
+            fds[k] = OpenDescriptors();
+            heap[k] = HeapInUse();
+            mapped[k] = MappedBytes();
+            if (k == 0) runCycle(0, kCalls, problems);
+        }
+    }
+    EXPECT_EQ(problems, "");
+    EXPECT_EQ(fds[1], fds[0]);
+    EXPECT_EQ(heap[1], heap[0]);
+#ifndef BMPC_SANITIZED
+    // Sanitizer allocators map and keep memory of their own.
+    EXPECT_EQ(mapped[1], mapped[0]);
+#endif
+}
+
+}  // namespace

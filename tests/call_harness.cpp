@@ -1,18 +1,14 @@
 #include "call_harness.h"
 
-#include <unistd.h>
-
 #include "bmpcontrast.h"
+#include "stdio_capture.h"
 
 namespace bmptest {
 
 CallOutcome CallContrast(const char16_t* input, const char16_t* output, int32_t level) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int32_t result = BMPContrast(input, output, level);
-    CallOutcome outcome{result, testing::internal::GetCapturedStdout(),
-                        testing::internal::GetCapturedStderr()};
-    return outcome;
+    int32_t result = 0;
+    const StdioText text = CaptureStdio([&] { result = BMPContrast(input, output, level); });
+    return {result, text.out, text.err};
 }
 
 CallOutcome CallContrast(const std::filesystem::path& input, const std::filesystem::path& output,
@@ -34,26 +30,8 @@ void ExpectPredicted(const CallOutcome& got, const Bytes& input, int32_t level,
     }
 }
 
-void ScratchDir::SetUp() {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    // Parameterised tests have '/' in their names; ctest runs tests in parallel.
-    std::string name = std::string(info->test_suite_name()) + "-" + info->name();
-    for (char& c : name) {
-        if (c == '/') c = '_';
-    }
-    dir_ = std::filesystem::temp_directory_path() /
-           ("bmpcontrast-" + std::to_string(getpid()) + "-" + name);
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-}
-
-void ScratchDir::TearDown() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-}
-
-std::filesystem::path ScratchDir::Put(const std::string& name, const Bytes& bytes) const {
-    const auto path = dir_ / name;
+std::filesystem::path ScratchTest::Put(const std::string& name, const Bytes& bytes) const {
+    const auto path = Path(name);
     WriteFile(path.string(), bytes);
     return path;
 }

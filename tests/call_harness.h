@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bmp_builder.h"
+#include "scratch_dir.h"
 
 namespace bmptest {
 
@@ -26,15 +27,14 @@ CallOutcome CallContrast(const std::filesystem::path& input, const std::filesyst
 void ExpectPredicted(const CallOutcome& got, const Bytes& input, int32_t level,
                      const std::filesystem::path& output);
 
-class ScratchDir : public testing::Test {
+// A test with a scratch directory of its own.
+class ScratchTest : public testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;
-    std::filesystem::path Path(const std::string& name) const { return dir_ / name; }
+    std::filesystem::path Path(const std::string& name) const { return scratch_.path() / name; }
     // Writes `bytes` to a file in the scratch directory and returns its path.
     std::filesystem::path Put(const std::string& name, const Bytes& bytes) const;
 
-    std::filesystem::path dir_;
+    ScratchDir scratch_;
 };
 
 }  // namespace bmptest

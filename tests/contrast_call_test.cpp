@@ -30,7 +30,7 @@ const char kShortRead[] = "Warning: Could not read all pixel data.\n";
 // Header offsets of the fields the cases below edit.
 enum : size_t { kOffBits = 10, kWidth = 18, kHeight = 22, kBitCount = 28, kCompression = 30 };
 
-class ContrastCall : public bmptest::ScratchDir {};
+class ContrastCall : public bmptest::ScratchTest {};
 
 // ---------------------------------------------------------------------------
 // Files that are refused: the code, the one line, and no output.
@@ -374,11 +374,11 @@ TEST_F(ContrastCall, UnpairedSurrogatesNameNoFile) {
     const fs::path in = Put("in.bmp", Valid());
     // The file a replacement character (U+FFFD) would have opened exists.
     Put("x\xEF\xBF\xBD.bmp", Valid());
-    const std::u16string dir = dir_.u16string() + u"/";
+    const std::u16string dir = scratch_.path().u16string() + u"/";
     const std::u16string bad[] = {dir + u"x\xD800.bmp", dir + u"x\xDC00.bmp", dir + u"x.bmp\xD83D",
                                   dir + u"x\xDE00\xD83D.bmp"};
     const std::ptrdiff_t filesBefore =
-        std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
+        std::distance(fs::directory_iterator(scratch_.path()), fs::directory_iterator());
     for (const std::u16string& path : bad) {
         auto got = bmptest::CallContrast(path.c_str(), (dir + u"out.bmp").c_str(), 150);
         EXPECT_EQ(got.result, 13);
@@ -387,7 +387,8 @@ TEST_F(ContrastCall, UnpairedSurrogatesNameNoFile) {
         EXPECT_EQ(got.result, 41);
         EXPECT_EQ(got.err + got.out, "");
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), filesBefore);
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), fs::directory_iterator()),
+              filesBefore);
 }
 
 }  // namespace

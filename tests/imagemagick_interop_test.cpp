@@ -105,7 +105,7 @@ const Encoding kEncodings[] = {
 
 void PrintTo(const Encoding& e, std::ostream* os) { *os << e.name; }
 
-class ImageMagickInterop : public bmptest::ScratchDir,
+class ImageMagickInterop : public bmptest::ScratchTest,
                            public testing::WithParamInterface<Encoding> {};
 
 TEST_P(ImageMagickInterop, DecodedOutputHasTheExpectedPixels) {
@@ -138,7 +138,7 @@ TEST_P(ImageMagickInterop, DecodedOutputHasTheExpectedPixels) {
 INSTANTIATE_TEST_SUITE_P(Encodings, ImageMagickInterop, testing::ValuesIn(kEncodings),
                          [](const auto& param) { return std::string(param.param.name); });
 
-class ImageMagickRefusals : public bmptest::ScratchDir {};
+class ImageMagickRefusals : public bmptest::ScratchTest {};
 
 // ImageMagick's default 32-bit output uses bit-field masks, a compression.
 TEST_F(ImageMagickRefusals, BitfieldFilesAreCompressed) {

@@ -90,7 +90,7 @@ report() {
   tool_median=$(median_of "$1")
   for name in "${@:2}"; do
     awk -v a="$tool_median" -v b="$(median_of "$name")" -v t="$1" -v n="$name" \
-      'BEGIN { printf "  %s / %s = %.3f   (%s is %.1fx faster)\n", t, n, a / b, t, b / a }'
+      'BEGIN { printf "  %s / %s = %.3f   (%s %.1fx %s)\n", t, n, a / b, t, (a < b) ? b / a : a / b, (a < b) ? "faster" : "slower" }'
   done
 }
 
@@ -158,7 +158,8 @@ if [ "$batch_files" -gt 0 ]; then
       "$gen" "${files[i]}" 1000 1000 "$((i + 1))"
     done
     rm -rf "$work/out" && mkdir "$work/out"
-    "$tool" --level "$level" --out-dir "$work/out" --jobs 2 "${files[@]}" >/dev/null
+    "$tool" --level "$level" --out-dir "$work/out" --jobs 2 "${files[@]}" >/dev/null \
+      2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
     "$py" "$helper" check-batch "$level" "$work/out" "${files[@]}"
     echo
     echo "batch: $batch_files tool outputs checked exactly"

@@ -1,3 +1,5 @@
+#include <atomic>
+
 #include "contrast_kernels.h"
 
 namespace bmpc {
@@ -37,9 +39,16 @@ ContrastKernel FirstSupported() {
 }  // namespace
 
 ContrastKernel SelectKernel() {
-    // The CPU does not change while the process runs: probe it once.
-    static const ContrastKernel chosen = FirstSupported();
-    return chosen;
+    // The CPU does not change while the process runs: probe it once. No
+    // guarded static (that can block): calls racing here each probe and
+    // store the same kernel.
+    static std::atomic<ContrastKernel> chosen{nullptr};
+    ContrastKernel kernel = chosen.load(std::memory_order_relaxed);
+    if (kernel == nullptr) {
+        kernel = FirstSupported();
+        chosen.store(kernel, std::memory_order_relaxed);
+    }
+    return kernel;
 }
 
 }  // namespace bmpc

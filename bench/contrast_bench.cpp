@@ -71,6 +71,21 @@ void KernelBench(benchmark::State& state, bmpc::KernelInfo kernel) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 
+// The ceiling for a kernel: moving the same bytes without looking at them.
+void CopyBench(benchmark::State& state) {
+    const auto size = static_cast<size_t>(state.range(0));
+    Blocks blocks(size);
+    if (!blocks.ok()) {
+        state.SkipWithError("out of memory");
+        return;
+    }
+    for (auto _ : state) {
+        std::memcpy(blocks.out(), blocks.in(), size);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+
 // Standard output goes to /dev/null while the library prints its success
 // lines, and comes back for the report.
 class QuietStdout {
@@ -149,6 +164,11 @@ void RegisterAll() {
             ->Arg(300000000)
             ->Unit(benchmark::kMicrosecond);
     }
+    benchmark::RegisterBenchmark("Copy/memcpy", CopyBench)
+        ->Arg(64 << 10)
+        ->Arg(3000000)
+        ->Arg(300000000)
+        ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("Call/24bit_megapixels", CallBench)
         ->Arg(1)
         ->Arg(24)

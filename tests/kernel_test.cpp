@@ -141,7 +141,7 @@ TEST_P(KernelTest, EveryLengthAndOffsetStaysInBounds) {
     const ContrastTable flat = TableFor(12701);
     for (size_t n = 0; n <= 520; ++n) {
         const std::vector<uint8_t> input = RandomBytes(n, static_cast<uint32_t>(n));
-        for (const size_t offset : {0, 1, 3, 5}) {
+        for (const size_t offset : {size_t{0}, size_t{1}, size_t{3}, size_t{5}}) {
             Check(input, offset, steep, true);
             Check(input, offset, flat, false);
         }

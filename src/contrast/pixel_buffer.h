@@ -6,10 +6,10 @@
 
 namespace bmpc {
 
-// Returns a block of `size` bytes, or null. Large blocks are 2 MiB-aligned
-// anonymous mappings marked for transparent huge pages: a fresh block is
-// first touched by the read or the transform, and faulting it in 4 KiB pages
-// costs several times the work done on the bytes themselves.
+// Returns a block of `size` bytes, or null. Blocks of 2 to 16 MiB are
+// 2 MiB-aligned anonymous mappings marked for transparent huge pages, which
+// are cheaper to fault in; smaller and larger ones come from malloc (see
+// pixel_buffer.cpp for the measurements behind the bounds).
 uint8_t* AllocatePixelBuffer(size_t size) noexcept;
 
 // Releases a block from AllocatePixelBuffer with the same size. Null is fine.

@@ -22,6 +22,21 @@ struct KernelInfo {
 
 void ContrastKernelScalar(const uint8_t* in, uint8_t* out, size_t n, const ContrastTable& table);
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+void ContrastKernelAvx512Vbmi(const uint8_t* in, uint8_t* out, size_t n,
+                              const ContrastTable& table);
+bool Avx512VbmiSupported();
+void ContrastKernelAvx2(const uint8_t* in, uint8_t* out, size_t n, const ContrastTable& table);
+bool Avx2Supported();
+#define BMPC_HAVE_X86_KERNELS 1
+#endif
+
+#if defined(__aarch64__)
+void ContrastKernelNeon(const uint8_t* in, uint8_t* out, size_t n, const ContrastTable& table);
+bool NeonSupported();
+#define BMPC_HAVE_NEON_KERNEL 1
+#endif
+
 // Every kernel built for this architecture, fastest first; the last one is
 // the scalar kernel, which runs everywhere.
 const KernelInfo* AllKernels(size_t& count);

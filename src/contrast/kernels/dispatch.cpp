@@ -1,3 +1,5 @@
+#include <atomic>
+
 #include "contrast_kernels.h"
 
 namespace bmpc {
@@ -6,6 +8,13 @@ namespace {
 bool Always() { return true; }
 
 const KernelInfo kKernels[] = {
+#if defined(BMPC_HAVE_X86_KERNELS)
+    {"avx512vbmi", ContrastKernelAvx512Vbmi, Avx512VbmiSupported},
+    {"avx2", ContrastKernelAvx2, Avx2Supported},
+#endif
+#if defined(BMPC_HAVE_NEON_KERNEL)
+    {"neon", ContrastKernelNeon, NeonSupported},
+#endif
     {"scalar", ContrastKernelScalar, Always},
 };
 
@@ -16,13 +25,30 @@ const KernelInfo* AllKernels(size_t& count) {
     return kKernels;
 }
 
-ContrastKernel SelectKernel() {
+namespace {
+
+ContrastKernel FirstSupported() {
     size_t count = 0;
     const KernelInfo* kernels = AllKernels(count);
     for (size_t i = 0; i < count; ++i) {
         if (kernels[i].supported()) return kernels[i].apply;
     }
     return ContrastKernelScalar;
+}
+
+}  // namespace
+
+ContrastKernel SelectKernel() {
+    // The CPU does not change while the process runs: probe it once. No
+    // guarded static (that can block): calls racing here each probe and
+    // store the same kernel.
+    static std::atomic<ContrastKernel> chosen{nullptr};
+    ContrastKernel kernel = chosen.load(std::memory_order_relaxed);
+    if (kernel == nullptr) {
+        kernel = FirstSupported();
+        chosen.store(kernel, std::memory_order_relaxed);
+    }
+    return kernel;
 }
 
 }  // namespace bmpc

@@ -1,0 +1,164 @@
+// Every vector kernel against the scalar one, and the scalar table against
+// the builder's independent curve. Inputs sit against inaccessible pages
+// and outputs between guard bytes, so a kernel that reads or writes past
+// its buffers fails here rather than corrupting memory somewhere else.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bmp_builder.h"
+#include "contrast_curve.h"
+#include "kernels/contrast_kernels.h"
+
+namespace {
+
+using bmpc::ContrastTable;
+using bmpc::KernelInfo;
+
+const int32_t kLevels[] = {1,   10,  50,    99,    100,        101,        110,
+                           150, 200, 12700, 12701, 1677721920, 1677721921, 2147483647};
+
+ContrastTable TableFor(int32_t level) {
+    ContrastTable table{};
+    bmpc::BuildContrastTable(bmpc::ContrastFactor(level), table);
+    return table;
+}
+
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> bytes(n);
+    for (auto& b : bytes) b = static_cast<uint8_t>(rng());
+    return bytes;
+}
+
+// Three pages: inaccessible, readable, inaccessible.
+class GuardedPage {
+  public:
+    GuardedPage() : page_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
+        void* raw = mmap(nullptr, 3 * page_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED) return;
+        base_ = static_cast<uint8_t*>(raw);
+        if (mprotect(base_ + page_, page_, PROT_READ | PROT_WRITE) != 0) {
+            munmap(base_, 3 * page_);
+            base_ = nullptr;
+        }
+    }
+    ~GuardedPage() {
+        if (base_ != nullptr) munmap(base_, 3 * page_);
+    }
+    GuardedPage(const GuardedPage&) = delete;
+    GuardedPage& operator=(const GuardedPage&) = delete;
+
+    bool ok() const { return base_ != nullptr; }
+    size_t size() const { return page_; }
+    uint8_t* begin() const { return base_ + page_; }
+    uint8_t* end() const { return base_ + 2 * page_; }
+
+  private:
+    size_t page_;
+    uint8_t* base_ = nullptr;
+};
+
+class KernelTest : public testing::TestWithParam<size_t> {
+  protected:
+    void SetUp() override {
+        size_t count = 0;
+        kernel_ = bmpc::AllKernels(count)[GetParam()];
+        if (!kernel_.supported()) {
+            GTEST_SKIP() << "kernel " << kernel_.name << " not supported by this CPU";
+        }
+    }
+
+    // Runs the kernel on `input` placed against a guard page (after it, or
+    // before it) and checks the output, and the guard bytes around it,
+    // against the scalar kernel.
+    void Check(const std::vector<uint8_t>& input, size_t offset, const ContrastTable& table,
+               bool inputAtPageEnd) {
+        const size_t n = input.size();
+        ASSERT_TRUE(page_.ok());
+        ASSERT_LE(n + offset, page_.size());
+        uint8_t* in = inputAtPageEnd ? page_.end() - n : page_.begin() + offset;
+        if (n != 0) std::memcpy(in, input.data(), n);
+
+        constexpr size_t kGuard = 64;
+        constexpr uint8_t kGuardByte = 0xA5;
+        std::vector<uint8_t> expected(n), actual(kGuard + offset + n + kGuard, kGuardByte);
+        bmpc::ContrastKernelScalar(input.data(), expected.data(), n, table);
+        uint8_t* out = actual.data() + kGuard + offset;
+        kernel_.apply(in, out, n, table);
+
+        const std::string where = std::string(kernel_.name) + " n=" + std::to_string(n) +
+                                  " offset=" + std::to_string(offset) +
+                                  " factor=" + std::to_string(table.factor);
+        ASSERT_EQ(std::vector<uint8_t>(out, out + n), expected) << where;
+        for (size_t i = 0; i < kGuard + offset; ++i) {
+            ASSERT_EQ(actual[i], kGuardByte) << where << ": written before the output";
+        }
+        for (size_t i = kGuard + offset + n; i < actual.size(); ++i) {
+            ASSERT_EQ(actual[i], kGuardByte) << where << ": written after the output";
+        }
+    }
+
+    KernelInfo kernel_{};
+    GuardedPage page_;
+};
+
+// The scalar table is what every kernel is compared with, so it is itself
+// checked against the builder's curve, which shares no code with it.
+TEST(ContrastTable, MatchesIndependentCurve) {
+    for (const int32_t level : kLevels) {
+        const ContrastTable table = TableFor(level);
+        for (int v = 0; v < 256; ++v) {
+            ASSERT_EQ(table.map[v], bmptest::ExpectedByte(static_cast<uint8_t>(v), level))
+                << "level " << level << " byte " << v;
+        }
+    }
+}
+
+TEST_P(KernelTest, AllValuesAtEveryLevel) {
+    // Every byte value at several positions within a vector, both ways round.
+    std::vector<uint8_t> input;
+    for (int rep = 0; rep < 3; ++rep) {
+        for (int v = 0; v < 256; ++v) input.push_back(static_cast<uint8_t>(v));
+        for (int v = 255; v >= 0; --v) input.push_back(static_cast<uint8_t>(v));
+    }
+    input.push_back(7);  // a tail after the whole vectors
+    for (const int32_t level : kLevels) {
+        Check(input, 0, TableFor(level), true);
+        Check(input, 3, TableFor(level), false);
+    }
+}
+
+TEST_P(KernelTest, EveryLengthAndOffsetStaysInBounds) {
+    // Past 256 bytes, so that unrolled loops, single vectors and every tail
+    // length are all reached.
+    const ContrastTable steep = TableFor(150);
+    const ContrastTable flat = TableFor(12701);
+    for (size_t n = 0; n <= 520; ++n) {
+        const std::vector<uint8_t> input = RandomBytes(n, static_cast<uint32_t>(n));
+        for (const size_t offset : {size_t{0}, size_t{1}, size_t{3}, size_t{5}}) {
+            Check(input, offset, steep, true);
+            Check(input, offset, flat, false);
+        }
+    }
+}
+
+std::string KernelName(const testing::TestParamInfo<size_t>& info) {
+    size_t count = 0;
+    return bmpc::AllKernels(count)[info.param].name;
+}
+
+size_t KernelCount() {
+    size_t count = 0;
+    bmpc::AllKernels(count);
+    return count;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, KernelTest, testing::Range(size_t{0}, KernelCount()), KernelName);
+
+}  // namespace

@@ -1,5 +1,3 @@
-#include <atomic>
-
 #include "contrast_kernels.h"
 
 namespace bmpc {
@@ -39,16 +37,9 @@ ContrastKernel FirstSupported() {
 }  // namespace
 
 ContrastKernel SelectKernel() {
-    // The CPU does not change while the process runs: probe it once. No
-    // guarded static (that can block): calls racing here each probe and
-    // store the same kernel.
-    static std::atomic<ContrastKernel> chosen{nullptr};
-    ContrastKernel kernel = chosen.load(std::memory_order_relaxed);
-    if (kernel == nullptr) {
-        kernel = FirstSupported();
-        chosen.store(kernel, std::memory_order_relaxed);
-    }
-    return kernel;
+    // Probed on every call: two feature-bit reads cost nothing next to a
+    // file, and the library keeps no state between calls.
+    return FirstSupported();
 }
 
 }  // namespace bmpc

@@ -125,14 +125,14 @@ fs::path BenchDir() {
 // (width not a multiple of 4), the common case for photographs.
 void CallBench(benchmark::State& state) {
     const auto megapixels = static_cast<int32_t>(state.range(0));
-    bmptest::BmpSpec spec;
-    spec.width = megapixels == 1 ? 1155 : megapixels == 24 ? 6001 : 10001;
-    spec.height = megapixels * 1000000 / spec.width;
+    bmptest::BmpLayout layout;
+    layout.width = megapixels == 1 ? 1155 : megapixels == 24 ? 6001 : 10001;
+    layout.height = megapixels * 1000000 / layout.width;
     const fs::path dir = BenchDir();
     const fs::path in = dir / "in.bmp";
     const fs::path out = dir / "out.bmp";
     {
-        const bmptest::Bytes file = bmptest::BuildBmp(spec);
+        const bmptest::Bytes file = bmptest::BuildBmp(layout);
         bmptest::WriteFile(in.string(), file);
         state.SetBytesProcessed(0);
         state.counters["MB"] = static_cast<double>(file.size()) / 1e6;
@@ -150,7 +150,7 @@ void CallBench(benchmark::State& state) {
     fs::remove_all(dir);
     if (result != Success) state.SkipWithError("BMPContrast failed");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(spec.width) * 3 * spec.height);
+                            static_cast<int64_t>(layout.width) * 3 * layout.height);
 }
 
 void RegisterAll() {

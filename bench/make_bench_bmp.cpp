@@ -11,13 +11,13 @@ int main(int argc, char** argv) {
         std::fputs("usage: bmpcontrast_bench_bmp OUTPUT WIDTH HEIGHT [SEED]\n", stderr);
         return 2;
     }
-    bmptest::BmpSpec spec;
-    spec.width = std::atoi(argv[2]);
-    spec.height = std::atoi(argv[3]);
-    spec.bitCount = 24;
-    if (argc == 5) spec.seed = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10));
+    bmptest::BmpLayout layout;
+    layout.width = std::atoi(argv[2]);
+    layout.height = std::atoi(argv[3]);
+    layout.bitCount = 24;
+    if (argc == 5) layout.seed = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10));
     try {
-        bmptest::WriteFile(argv[1], bmptest::BuildBmp(spec));
+        bmptest::WriteFile(argv[1], bmptest::BuildBmp(layout));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bmpcontrast_bench_bmp: %s\n", e.what());
         return 1;

@@ -12,7 +12,7 @@
 #include "bmp_builder.h"
 
 namespace fs = std::filesystem;
-using bmptest::BmpSpec;
+using bmptest::BmpLayout;
 using bmptest::Bytes;
 
 namespace {
@@ -45,12 +45,12 @@ class Corpus {
     int count_ = 0;
 };
 
-BmpSpec Spec(int32_t width, int32_t height, uint16_t bitCount) {
-    BmpSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bitCount = bitCount;
-    return spec;
+BmpLayout Layout(int32_t width, int32_t height, uint16_t bitCount) {
+    BmpLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.bitCount = bitCount;
+    return layout;
 }
 
 Bytes With(Bytes bytes, size_t offset, size_t size, uint32_t value) {
@@ -78,26 +78,26 @@ int main(int argc, char** argv) {
                 corpus.Add("valid-" + std::to_string(depth) + "-" + std::to_string(width) + "x" +
                                std::to_string(height),
                            width % 2 == 0 ? kLevel150 : kLevel50 | kOutputExists,
-                           bmptest::BuildBmp(Spec(width, height, depth)));
+                           bmptest::BuildBmp(Layout(width, height, depth)));
             }
         }
     }
-    BmpSpec smallPalette = Spec(7, 2, 8);
+    BmpLayout smallPalette = Layout(7, 2, 8);
     smallPalette.paletteEntries = 2;
     corpus.Add("palette-2", kLevel150, bmptest::BuildBmp(smallPalette));
-    BmpSpec v4 = Spec(3, 2, 24);
+    BmpLayout v4 = Layout(3, 2, 24);
     v4.infoSize = 108;
     corpus.Add("v4-24", kLevel150, bmptest::BuildBmp(v4));
-    BmpSpec v5 = Spec(2, -2, 32);
+    BmpLayout v5 = Layout(2, -2, 32);
     v5.infoSize = 124;
     corpus.Add("v5-32-topdown", kLevelHuge, bmptest::BuildBmp(v5));
-    BmpSpec v5palette = Spec(5, 2, 8);
+    BmpLayout v5palette = Layout(5, 2, 8);
     v5palette.infoSize = 124;
     v5palette.paletteEntries = 16;
     corpus.Add("v5-8-palette", kLevel100 | kOutputExists, bmptest::BuildBmp(v5palette));
-    corpus.Add("full-device", kLevel150 | kFullDevice, bmptest::BuildBmp(Spec(3, 2, 24)));
-    corpus.Add("full-device-large", kLevel50 | kFullDevice, bmptest::BuildBmp(Spec(300, 20, 32)));
-    corpus.Add("level-zero", kLevelZero | kOutputExists, bmptest::BuildBmp(Spec(2, 2, 24)));
+    corpus.Add("full-device", kLevel150 | kFullDevice, bmptest::BuildBmp(Layout(3, 2, 24)));
+    corpus.Add("full-device-large", kLevel50 | kFullDevice, bmptest::BuildBmp(Layout(300, 20, 32)));
+    corpus.Add("level-zero", kLevelZero | kOutputExists, bmptest::BuildBmp(Layout(2, 2, 24)));
 
     // Every boundary of the headers, and cuts inside the colour table and pixels.
     const Bytes eight = bmptest::BuildBmp(smallPalette);
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     }
 
     // Pixel-data offsets: inside the header, negative, exactly at the end, past it.
-    const Bytes base = bmptest::BuildBmp(Spec(3, 2, 24));
+    const Bytes base = bmptest::BuildBmp(Layout(3, 2, 24));
     for (const int64_t offBits :
          {0, 1, 14, 53, 54, 55, 78, 79, -1, int{INT32_MIN}, int{INT32_MAX}}) {
         corpus.Add("offbits-" + std::to_string(offBits), kLevel150,

@@ -12,7 +12,7 @@
 #include "call_harness.h"
 
 namespace fs = std::filesystem;
-using bmptest::BmpSpec;
+using bmptest::BmpLayout;
 using bmptest::Bytes;
 using bmptest::PutLE;
 
@@ -43,8 +43,8 @@ struct Refusal {
     const char* line;
 };
 
-Bytes WithField(BmpSpec spec, size_t offset, size_t size, uint32_t value) {
-    Bytes file = bmptest::BuildBmp(spec);
+Bytes WithField(BmpLayout layout, size_t offset, size_t size, uint32_t value) {
+    Bytes file = bmptest::BuildBmp(layout);
     PutLE(file, offset, size, value);
     return file;
 }
@@ -184,7 +184,7 @@ TEST_F(ContrastCall, NullPaths) {
 
 struct Conversion {
     const char* name;
-    BmpSpec spec;
+    BmpLayout layout;
     int32_t level;
     std::function<void(Bytes&)> edit;  // applied to the built file, if set
 };
@@ -262,7 +262,7 @@ class Converts : public ContrastCall, public testing::WithParamInterface<Convers
 
 TEST_P(Converts, OutputIsAsPredicted) {
     const Conversion& c = GetParam();
-    Bytes input = bmptest::BuildBmp(c.spec);
+    Bytes input = bmptest::BuildBmp(c.layout);
     if (c.edit) c.edit(input);
     const fs::path in = Put("in.bmp", input);
     const fs::path out = Path("out.bmp");
@@ -350,8 +350,8 @@ TEST_F(ContrastCall, OutputThatCannotBeOpenedPrintsNothing) {
 
 TEST_F(ContrastCall, FailedWriteIsReportedNotSuccess) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
-    for (const BmpSpec& spec : {BmpSpec{}, BmpSpec{.width = 1000, .height = 1000}}) {
-        const fs::path in = Put("in.bmp", bmptest::BuildBmp(spec));
+    for (const BmpLayout& layout : {BmpLayout{}, BmpLayout{.width = 1000, .height = 1000}}) {
+        const fs::path in = Put("in.bmp", bmptest::BuildBmp(layout));
         const auto got = bmptest::CallContrast(in, "/dev/full", 150);
         EXPECT_EQ(got.result, 41);
         EXPECT_EQ(got.err, "Error: Could not write output file.\n");

@@ -18,7 +18,7 @@
 
 namespace {
 
-using bmptest::BmpSpec;
+using bmptest::BmpLayout;
 using bmptest::Bytes;
 
 const Bytes kSentinel = {'o', 'l', 'd', ' ', 'o', 'u', 't', 'p', 'u', 't'};
@@ -70,12 +70,12 @@ Bytes With(Bytes bytes, size_t offset, size_t size, uint32_t value) {
 }
 
 Bytes Build(int32_t width, int32_t height, uint16_t bitCount, int32_t palette = -1) {
-    BmpSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bitCount = bitCount;
-    spec.paletteEntries = palette;
-    return bmptest::BuildBmp(spec);
+    BmpLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.bitCount = bitCount;
+    layout.paletteEntries = palette;
+    return bmptest::BuildBmp(layout);
 }
 
 // A small valid file with its size fields replaced: the pixel data it
@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, HostileInput, testing::ValuesIn(HostileCases()
 // 8-bit file with a colour table, 24-bit rows with pad bytes, a 32-bit
 // top-down file and a V5 header.
 std::vector<std::pair<std::string, Bytes>> SweepBases() {
-    BmpSpec v5;
+    BmpLayout v5;
     v5.width = 2;
     v5.height = 2;
     v5.infoSize = 124;
@@ -231,13 +231,13 @@ TEST(MutationSweep, EveryByteValueBitFlipAndCutMatchesTheOracle) {
 // Every length of a file with a V5 header and a colour table: each header
 // field boundary, the header tail, the palette and the pixel rows.
 TEST(Truncation, EveryLengthOfAV5PaletteFile) {
-    BmpSpec spec;
-    spec.width = 3;
-    spec.height = -2;
-    spec.bitCount = 8;
-    spec.infoSize = 124;
-    spec.paletteEntries = 3;
-    const Bytes full = bmptest::BuildBmp(spec);
+    BmpLayout layout;
+    layout.width = 3;
+    layout.height = -2;
+    layout.bitCount = 8;
+    layout.infoSize = 124;
+    layout.paletteEntries = 3;
+    const Bytes full = bmptest::BuildBmp(layout);
     CallChecker checker;
     for (size_t length = 0; length <= full.size(); ++length) {
         const Bytes cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length));

@@ -33,12 +33,12 @@ namespace {
 using bmptest::Bytes;
 
 Bytes Build(int32_t width, int32_t height, uint16_t bitCount, uint32_t seed) {
-    bmptest::BmpSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bitCount = bitCount;
-    spec.seed = seed;
-    return bmptest::BuildBmp(spec);
+    bmptest::BmpLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.bitCount = bitCount;
+    layout.seed = seed;
+    return bmptest::BuildBmp(layout);
 }
 
 Bytes With(Bytes bytes, size_t offset, size_t size, uint32_t value) {

@@ -42,11 +42,11 @@ Bytes With(Bytes bytes, size_t offset, size_t size, uint32_t value) {
 }
 
 Bytes Build(int32_t width, int32_t height, uint16_t bitCount) {
-    bmptest::BmpSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bitCount = bitCount;
-    return bmptest::BuildBmp(spec);
+    bmptest::BmpLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.bitCount = bitCount;
+    return bmptest::BuildBmp(layout);
 }
 
 struct Outcome {

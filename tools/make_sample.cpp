@@ -9,12 +9,12 @@ int main(int argc, char** argv) {
         std::fputs("usage: make_sample OUTPUT.bmp\n", stderr);
         return 2;
     }
-    bmptest::BmpSpec spec;
-    spec.width = 256;
-    spec.height = 128;
-    spec.bitCount = 24;
-    bmptest::Bytes file = bmptest::BuildBmp(spec);
-    const size_t stride = bmptest::Stride(spec.width, spec.bitCount);
+    bmptest::BmpLayout layout;
+    layout.width = 256;
+    layout.height = 128;
+    layout.bitCount = 24;
+    bmptest::Bytes file = bmptest::BuildBmp(layout);
+    const size_t stride = bmptest::Stride(layout.width, layout.bitCount);
     for (size_t y = 0; y < 128; ++y) {
         for (size_t x = 0; x < 256; ++x) {
             unsigned char* px = file.data() + 54 + y * stride + 3 * x;

@@ -38,12 +38,12 @@ class Tool : public testing::Test {
 
     // A distinct valid bitmap per seed, written under `name`.
     Bytes Bitmap(const std::string& name, uint32_t seed, uint16_t bits = 24) {
-        bmptest::BmpSpec spec;
-        spec.width = 7 + static_cast<int32_t>(seed % 5);
-        spec.height = seed % 2 == 0 ? 4 : -3;
-        spec.bitCount = bits;
-        spec.seed = seed;
-        Bytes bytes = bmptest::BuildBmp(spec);
+        bmptest::BmpLayout layout;
+        layout.width = 7 + static_cast<int32_t>(seed % 5);
+        layout.height = seed % 2 == 0 ? 4 : -3;
+        layout.bitCount = bits;
+        layout.seed = seed;
+        Bytes bytes = bmptest::BuildBmp(layout);
         fs::create_directories(fs::path(Path(name)).parent_path());
         bmptest::WriteFile(Path(name), bytes);
         return bytes;
@@ -63,9 +63,9 @@ class Tool : public testing::Test {
 
 TEST_F(Tool, SingleFileExitStatusAndLines) {
     const Bytes good = Bitmap("good.bmp", 1);
-    bmptest::BmpSpec spec;
-    spec.bitCount = 16;
-    bmptest::WriteFile(Path("16bit.bmp"), bmptest::BuildBmp(spec));
+    bmptest::BmpLayout layout;
+    layout.bitCount = 16;
+    bmptest::WriteFile(Path("16bit.bmp"), bmptest::BuildBmp(layout));
     struct Case {
         std::string input, output, level;
         int status;
@@ -153,11 +153,11 @@ TEST_F(Tool, HelpNamesEveryOptionAndStatusVersionPrintsVersion) {
 // image bytes and nothing else, the library's line moves to stderr.
 TEST_F(Tool, StdinAndStdoutCarryExactlyTheImage) {
     // Large enough that the pipe fills and the tool has to keep reading.
-    bmptest::BmpSpec spec;
-    spec.width = 301;
-    spec.height = 257;
-    spec.bitCount = 32;
-    const Bytes input = bmptest::BuildBmp(spec);
+    bmptest::BmpLayout layout;
+    layout.width = 301;
+    layout.height = 257;
+    layout.bitCount = 32;
+    const Bytes input = bmptest::BuildBmp(layout);
     bmptest::WriteFile(Path("in.bmp"), input);
     const std::string expected = AsString(bmptest::Predict(input, 170).file);
 

@@ -22,29 +22,29 @@ void PutLE(Bytes& bytes, size_t offset, size_t size, uint32_t value) {
     for (size_t i = 0; i < size; ++i) bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
 }
 
-Bytes BuildBmp(const BmpSpec& spec) {
+Bytes BuildBmp(const BmpLayout& layout) {
     const int32_t palette =
-        spec.paletteEntries >= 0 ? spec.paletteEntries : (spec.bitCount == 8 ? 256 : 0);
-    const uint32_t headerEnd = 14 + std::max<uint32_t>(spec.infoSize, 40);
+        layout.paletteEntries >= 0 ? layout.paletteEntries : (layout.bitCount == 8 ? 256 : 0);
+    const uint32_t headerEnd = 14 + std::max<uint32_t>(layout.infoSize, 40);
     const uint32_t pixelsAt = headerEnd + 4 * static_cast<uint32_t>(palette);
-    const auto rows =
-        static_cast<uint64_t>(spec.height < 0 ? -static_cast<int64_t>(spec.height) : spec.height);
-    const uint32_t stride = spec.width > 0 ? Stride(spec.width, spec.bitCount) : 0;
+    const auto rows = static_cast<uint64_t>(layout.height < 0 ? -static_cast<int64_t>(layout.height)
+                                                              : layout.height);
+    const uint32_t stride = layout.width > 0 ? Stride(layout.width, layout.bitCount) : 0;
     const uint32_t rowBytes =
-        spec.width > 0 ? static_cast<uint32_t>(spec.width) * (spec.bitCount / 8u) : 0;
+        layout.width > 0 ? static_cast<uint32_t>(layout.width) * (layout.bitCount / 8u) : 0;
     const uint64_t pixelBytes = static_cast<uint64_t>(stride) * rows;
     if (pixelBytes > (uint64_t{1} << 31)) throw std::length_error("BuildBmp: image too large");
 
     Bytes file(pixelsAt + pixelBytes, 0);
     PutLE(file, 0, 2, 0x4D42);
     PutLE(file, 2, 4, static_cast<uint32_t>(file.size()));
-    PutLE(file, 10, 4, spec.overrideOffBits ? static_cast<uint32_t>(spec.offBits) : pixelsAt);
-    PutLE(file, 14, 4, spec.infoSize);
-    PutLE(file, 18, 4, static_cast<uint32_t>(spec.width));
-    PutLE(file, 22, 4, static_cast<uint32_t>(spec.height));
+    PutLE(file, 10, 4, layout.overrideOffBits ? static_cast<uint32_t>(layout.offBits) : pixelsAt);
+    PutLE(file, 14, 4, layout.infoSize);
+    PutLE(file, 18, 4, static_cast<uint32_t>(layout.width));
+    PutLE(file, 22, 4, static_cast<uint32_t>(layout.height));
     PutLE(file, 26, 2, 1);
-    PutLE(file, 28, 2, spec.bitCount);
-    PutLE(file, 30, 4, spec.compression);
+    PutLE(file, 28, 2, layout.bitCount);
+    PutLE(file, 30, 4, layout.compression);
     PutLE(file, 34, 4, static_cast<uint32_t>(pixelBytes));
     PutLE(file, 38, 4, 2835);
     PutLE(file, 42, 4, 2835);
@@ -53,7 +53,7 @@ Bytes BuildBmp(const BmpSpec& spec) {
     for (uint32_t i = 54; i < pixelsAt; ++i) file[i] = static_cast<uint8_t>(i * 7 + 3);
     // Pixels cycle through every byte value; pad bytes are never zero, so a
     // pad byte that went through the curve or was zeroed shows.
-    uint32_t state = spec.seed * 2654435761u + 12345u;
+    uint32_t state = layout.seed * 2654435761u + 12345u;
     for (uint64_t r = 0; r < rows; ++r) {
         uint8_t* row = file.data() + pixelsAt + r * stride;
         for (uint32_t i = 0; i < stride; ++i) {

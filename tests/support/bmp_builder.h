@@ -11,7 +11,7 @@ namespace bmptest {
 
 using Bytes = std::vector<uint8_t>;
 
-struct BmpSpec {
+struct BmpLayout {
     int32_t width = 3;
     int32_t height = 2;  // negative: top-down
     uint16_t bitCount = 24;
@@ -28,7 +28,7 @@ uint32_t Stride(int32_t width, uint16_t bitCount);
 
 // A complete file: headers, palette or header tail if any, then
 // stride * |height| pixel bytes whose pad bytes are non-zero.
-Bytes BuildBmp(const BmpSpec& spec);
+Bytes BuildBmp(const BmpLayout& layout);
 
 // Little-endian field access on a file image.
 uint32_t GetLE(const Bytes& bytes, size_t offset, size_t size);

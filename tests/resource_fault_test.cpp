@@ -288,49 +288,4 @@ TEST(UnwritableOutput, ReadOnlyDirectoryReturns41Silently) {
 
 // --------------------------------------------- failures before the output opens
 
-TEST(FailureBeforeOutput, LeavesAnExistingOutputUntouchedAndCreatesNone) {
-    bmptest::ScratchDir dir;
-    const Bytes valid = Build(3, 2, 24);
-    const struct {
-        const char* what;
-        Bytes input;  // empty: no input file at all
-        int32_t level;
-        int32_t result;
-    } cases[] = {
-        {"level zero", valid, 0, LevelNotPositive},
-        {"negative level", valid, INT32_MIN, LevelNotPositive},
-        {"missing input", {}, 150, InputOpenFailed},
-        {"empty input", Bytes{0x42}, 150, HeaderReadFailed},
-        {"bad signature", With(valid, 0, 2, 0x4D42 ^ 0x0101), 150, HeaderReadFailed},
-        {"header cut short", Bytes(valid.begin(), valid.begin() + 40), 150, HeaderReadFailed},
-        {"zero width", With(valid, 18, 4, 0), 150, InvalidDimensions},
-        {"size overflow", With(With(valid, 18, 4, 0x10000), 22, 4, 0x10000), 150,
-         InvalidDimensions},
-        {"16-bit", With(valid, 28, 2, 16), 150, UnsupportedBitDepth},
-        {"run-length compressed", With(valid, 30, 4, 1), 150, CompressionUnsupported},
-    };
-    const std::string in = dir / "in.bmp";
-    const std::string out = dir / "out.bmp";
-    for (const auto& c : cases) {
-        for (const bool outputExists : {true, false}) {
-            fs::remove(in);
-            if (!c.input.empty()) bmptest::WriteFile(in, c.input);
-            fs::remove(out);
-            if (outputExists) bmptest::WriteFile(out, kSentinel);
-            const Outcome o = Call(in, out, c.level);
-            EXPECT_EQ(o.result, c.result) << c.what;
-            EXPECT_EQ(o.out, "") << c.what;
-            if (outputExists) {
-                EXPECT_EQ(bmptest::ReadFile(out), kSentinel) << c.what;
-            } else {
-                EXPECT_FALSE(fs::exists(out)) << c.what;
-            }
-        }
-    }
-    // A null input path fails before any output exists, too.
-    bmptest::WriteFile(out, kSentinel);
-    EXPECT_EQ(Call(nullptr, bmptest::U16(out).c_str(), 150).result, InputOpenFailed);
-    EXPECT_EQ(bmptest::ReadFile(out), kSentinel);
-}
-
 }  // namespace

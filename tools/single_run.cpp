@@ -30,6 +30,14 @@ int UsageFailure(const std::string& text) {
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
+// Creates a private scratch file in the temporary directory. Returns the
+// reason when it cannot, or an empty string.
+std::string OpenScratch(std::optional<TempFile>& file) {
+    file.emplace(TempDirectory() + "/bmpcontrast-", 0600);
+    if (file->valid()) return "";
+    return "cannot create a temporary file in " + Quoted(TempDirectory()) + ": " + ErrorText(errno);
+}
+
 }  // namespace
 
 int RunSingle(const Options& options) {
@@ -53,15 +61,11 @@ int RunSingle(const Options& options) {
         if (!image->valid()) return Fail("cannot use standard output: " + ErrorText(errno));
     }
 
-    const mode_t scratchMode = 0600;
-    const std::string scratchPrefix = TempDirectory() + "/bmpcontrast-";
     std::optional<TempFile> spooledInput;
     std::string inputPath = inputArg;
     if (fromStdin) {
-        spooledInput.emplace(scratchPrefix, scratchMode);
-        if (!spooledInput->valid()) {
-            return Fail("cannot create a temporary file in " + Quoted(TempDirectory()) + ": " +
-                        ErrorText(errno));
+        if (const std::string problem = OpenScratch(spooledInput); !problem.empty()) {
+            return Fail(problem);
         }
         bool readFailed = false;
         if (const int error = CopyAll(STDIN_FILENO, spooledInput->fd(), readFailed); error != 0) {
@@ -74,10 +78,8 @@ int RunSingle(const Options& options) {
     std::optional<TempFile> spooledOutput;
     std::string outputPath = outputArg;
     if (toStdout) {
-        spooledOutput.emplace(scratchPrefix, scratchMode);
-        if (!spooledOutput->valid()) {
-            return Fail("cannot create a temporary file in " + Quoted(TempDirectory()) + ": " +
-                        ErrorText(errno));
+        if (const std::string problem = OpenScratch(spooledOutput); !problem.empty()) {
+            return Fail(problem);
         }
         outputPath = spooledOutput->path();
     }

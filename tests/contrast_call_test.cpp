@@ -51,6 +51,8 @@ Bytes WithField(BmpLayout layout, size_t offset, size_t size, uint32_t value) {
 
 Bytes Valid() { return bmptest::BuildBmp({}); }
 
+const BmpLayout kCore = {.width = 3, .height = 2, .infoSize = 12};
+
 const std::vector<Refusal>& Refusals() {
     static const std::vector<Refusal> cases = {
         {"LevelZero", Valid, 0, 12, "Error: Contrast level must be positive.\n"},
@@ -63,6 +65,18 @@ const std::vector<Refusal>& Refusals() {
         {"Depth1", [] { return WithField({}, kBitCount, 2, 1); }, 100, 14444, kDepth},
         {"Rle8", [] { return WithField({.bitCount = 8}, kCompression, 4, 1); }, 100, 166,
          kCompressed},
+        // The 12-byte core header: 16-bit fields at 18, 20, 22 and 24.
+        {"CoreWidthZero", [] { return WithField(kCore, 18, 2, 0); }, 100, 1444, kDimensions},
+        {"CoreHeightZero", [] { return WithField(kCore, 20, 2, 0); }, 100, 1444, kDimensions},
+        {"CoreDepth32", [] { return WithField(kCore, 24, 2, 32); }, 100, 14444, kDepth},
+        {"CoreDepth4", [] { return WithField(kCore, 24, 2, 4); }, 100, 14444, kDepth},
+        {"CoreCutInHeader",
+         [] {
+             Bytes file = bmptest::BuildBmp(kCore);
+             file.resize(25);
+             return file;
+         },
+         100, 1333, "Error: Could not read info header.\n"},
     };
     return cases;
 }
@@ -170,11 +184,39 @@ const std::vector<Conversion>& Conversions() {
          {.width = 5, .height = 3, .bitCount = 8},
          150,
          [](Bytes& f) { f.resize(500); }},
-        // Trailing bytes after the pixel data are not part of the output.
+        // Bytes after the pixel data (an ICC profile, say) follow the pixels;
+        // with a corrected offset or short pixels they are left out.
         {"TrailingBytes",
          {.width = 5, .height = 3},
          150,
          [](Bytes& f) { f.insert(f.end(), 9, 0xEE); }},
+        {"TrailingBytesAfterPalette",
+         {.width = 5, .height = 3, .bitCount = 8, .infoSize = 124},
+         50,
+         [](Bytes& f) { f.insert(f.end(), 3000, 0x5A); }},
+        {"TrailingBytesOffsetCorrected",
+         {.overrideOffBits = true, .offBits = 20},
+         150,
+         [](Bytes& f) { f.insert(f.end(), 9, 0xEE); }},
+        // The core header: 3-byte palette entries, rows bottom-up, the
+        // layout kept; a damaged offset gives the 26-byte layout.
+        {"Core24", {.width = 5, .height = 3, .infoSize = 12}, 150, {}},
+        {"Core8", {.width = 7, .height = 2, .bitCount = 8, .infoSize = 12}, 50, {}},
+        {"Core1x1", {.width = 1, .height = 1, .infoSize = 12}, 200, {}},
+        {"CoreTrailer",
+         {.width = 3, .height = 2, .bitCount = 8, .infoSize = 12},
+         150,
+         [](Bytes& f) { f.insert(f.end(), 5, 0x77); }},
+        {"CoreOffsetInHeader", {.infoSize = 12, .overrideOffBits = true, .offBits = 14}, 150, {}},
+        {"CoreOffsetPastEnd", {.infoSize = 12, .overrideOffBits = true, .offBits = 999}, 150, {}},
+        {"CoreShortPixels",
+         {.width = 5, .height = 3, .infoSize = 12},
+         150,
+         [](Bytes& f) { f.resize(f.size() - 7); }},
+        {"CoreIgnoresBytesOf40ByteHeader",
+         {.width = 300, .height = 1, .infoSize = 12},
+         100,
+         [](Bytes& f) { PutLE(f, 28, 2, 16), PutLE(f, 30, 4, 3); }},
         // Fields nobody examines are carried over exactly.
         {"OddFieldsKept",
          {.width = 3, .height = 2},
@@ -215,15 +257,45 @@ INSTANTIATE_TEST_SUITE_P(Cases, Converts, testing::ValuesIn(Conversions()),
                          [](const auto& param) { return std::string(param.param.name); });
 
 // Independent of the oracle: facts a reader can check by eye.
+// A complete file comes back byte for byte at level 100, whatever its
+// header and whatever follows its pixels.
 TEST_F(ContrastCall, LevelHundredCopiesTheFile) {
-    for (uint16_t bits : {uint16_t{24}, uint16_t{32}}) {
-        const Bytes input = bmptest::BuildBmp({.width = 5, .height = -3, .bitCount = bits});
+    const BmpLayout layouts[] = {
+        {.width = 5, .height = -3, .bitCount = 24},
+        {.width = 5, .height = 3, .bitCount = 32, .infoSize = 124},
+        {.width = 3, .height = 3, .bitCount = 8},
+        {.width = 3, .height = 3, .bitCount = 8, .infoSize = 12},
+        {.width = 2, .height = 1, .infoSize = 12},
+    };
+    for (const BmpLayout& layout : layouts) {
+        for (const size_t trailer : {0, 1, 3000}) {
+            Bytes input = bmptest::BuildBmp(layout);
+            input.insert(input.end(), trailer, 0xC3);
+            const fs::path in = Put("in.bmp", input);
+            const auto got = bmptest::CallContrast(in, Path("out.bmp"), 100);
+            EXPECT_EQ(got.result, 999);
+            EXPECT_EQ(got.out, kSuccessLine);
+            EXPECT_EQ(got.err, "");
+            EXPECT_EQ(bmptest::ReadFile(Path("out.bmp").string()), input)
+                << layout.bitCount << "-bit, info header " << layout.infoSize << ", " << trailer
+                << " bytes after the pixels";
+        }
+    }
+}
+
+// The trailer is carried up to 64 MiB; a longer one is left out whole.
+TEST_F(ContrastCall, TrailerLimit) {
+    constexpr size_t kLimit = size_t{64} << 20;
+    for (const size_t trailer : {kLimit, kLimit + 1}) {
+        const Bytes pixels = bmptest::BuildBmp({.width = 2, .height = 2});
+        Bytes input = pixels;
+        input.resize(pixels.size() + trailer, 0x42);
         const fs::path in = Put("in.bmp", input);
         const auto got = bmptest::CallContrast(in, Path("out.bmp"), 100);
         EXPECT_EQ(got.result, 999);
-        EXPECT_EQ(got.out, kSuccessLine);
-        EXPECT_EQ(got.err, "");
-        EXPECT_EQ(bmptest::ReadFile(Path("out.bmp").string()), input) << bits << "-bit";
+        const Bytes& want = trailer == kLimit ? input : pixels;
+        EXPECT_TRUE(bmptest::ReadFile(Path("out.bmp").string()) == want) << trailer;
+        EXPECT_TRUE(bmptest::Predict(input, 100).file == want) << trailer;
     }
 }
 

@@ -2,6 +2,7 @@
 // order, releasing everything it acquired on every way out.
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -9,10 +10,12 @@
 #include "bmp_headers.h"
 #include "bmpcontrast.h"
 #include "contrast_curve.h"
+#include "file_stream.h"
 #include "messages.h"
 #include "narrow_path.h"
-#include "pixel_buffer.h"
+#include "pixel_block.h"
 #include "pixel_layout.h"
+#include "size_limits.h"
 
 namespace bmpc {
 namespace {
@@ -22,6 +25,14 @@ int32_t Fail(const char* line, int32_t result) {
     return result;
 }
 
+FileStream OpenInput(const char* name) {
+    return FileStream(name != nullptr ? std::fopen(name, "rb") : nullptr);
+}
+
+FileStream OpenOutput(const char* name) {
+    return FileStream(name != nullptr ? std::fopen(name, "wb") : nullptr);
+}
+
 // Size of the open input, or 0 where it has none (a pipe, a device).
 int64_t InputSize(std::FILE* in) {
     struct stat st {};
@@ -29,13 +40,31 @@ int64_t InputSize(std::FILE* in) {
     return st.st_size;
 }
 
-// Bytes between the 54 header bytes and the pixel data that go to the output
-// unchanged (a colour table, the rest of a longer info header). Only where
-// the offset lies within the file: a damaged offset must not make the call
-// allocate for bytes that are not there.
-size_t CarriedBytes(int32_t offBits, int64_t fileSize) {
-    if (offBits <= kHeadersSize || offBits > fileSize) return 0;
-    return static_cast<size_t>(offBits - kHeadersSize);
+// What the output holds besides the headers and the pixels.
+struct OutputPlan {
+    bool keepsLayout;  // the input's headers and offset go out as they are
+    size_t carried;    // bytes between the headers and the pixel data
+    size_t trailer;    // bytes after the pixel data
+};
+
+// The input's layout is kept where its pixel data follows the headers or
+// starts within the file; the bytes in between (a colour table, the rest of
+// a longer info header) and those after the pixels (an ICC profile) are then
+// carried over. Only bytes the file holds are planned for: a damaged offset
+// must not make the call allocate for bytes that are not there.
+OutputPlan PlanOutput(int32_t offBits, int32_t headersEnd, size_t pixelBytes, int64_t fileSize) {
+    OutputPlan plan{false, 0, 0};
+    if (offBits != headersEnd && (offBits < headersEnd || offBits > fileSize)) return plan;
+    plan.keepsLayout = true;
+    plan.carried = static_cast<size_t>(offBits - headersEnd);
+    const int64_t pixelsEnd = int64_t{offBits} + static_cast<int64_t>(pixelBytes);
+    if (fileSize <= pixelsEnd || fileSize - pixelsEnd > static_cast<int64_t>(kMaxTrailerBytes)) {
+        return plan;
+    }
+    const auto trailer = static_cast<size_t>(fileSize - pixelsEnd);
+    // Only where the output block's size fits in a size_t (a 32-bit one).
+    if (plan.carried + pixelBytes <= SIZE_MAX - trailer) plan.trailer = trailer;
+    return plan;
 }
 
 // Reads up to `size` bytes into `block` with one request and zero-fills what
@@ -47,93 +76,100 @@ bool ReadFully(std::FILE* in, uint8_t* block, size_t size) {
     return false;
 }
 
-bool WriteOutput(std::FILE* out, const BMPFileHeader& file, const BMPInfoHeader& info,
+bool WriteOutput(FileStream& out, const BMPFileHeader& file, const BMPInfoHeader& info,
                  const uint8_t* data, size_t size) {
-    bool ok = WriteBMPHeaders(out, file, info);
-    ok = ok && std::fwrite(data, 1, size, out) == size;
+    bool ok = WriteBMPHeaders(out.get(), file, info);
+    ok = ok && std::fwrite(data, 1, size, out.get()) == size;
     // Closed whatever happened above; a failed flush shows up here.
-    ok = (std::fclose(out) == 0) && ok;
+    ok = out.Close() && ok;
     return ok;
 }
 
+// 0 where the checks of the headers pass, else the result to return after
+// printing `line`.
+int32_t CheckHeaders(const BMPInfoHeader& info, PixelGeometry& geometry, const char*& line) {
+    const bool core = IsCoreHeader(info);
+    if (info.biWidth <= 0 || info.biHeight == 0) {
+        line = msg::kInvalidDimensions;
+        return InvalidDimensions;
+    }
+    // The core layout has no 32-bit pixels and no compression field.
+    if (info.biBitCount != 24 && info.biBitCount != 8 && (core || info.biBitCount != 32)) {
+        line = msg::kUnsupportedDepth;
+        return UnsupportedBitDepth;
+    }
+    if (info.biCompression != 0) {
+        line = msg::kCompressed;
+        return CompressionUnsupported;
+    }
+    if (!ComputeGeometry(info.biWidth, info.biHeight, info.biBitCount, geometry)) {
+        line = msg::kInvalidDimensions;
+        return InvalidDimensions;
+    }
+    return 0;
+}
+
+// Everything but the success line, which follows once all is released.
 int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t level) {
     const float factor = ContrastFactor(level);
     if (!(factor > 0.0f)) return Fail(msg::kLevelNotPositive, LevelNotPositive);
 
+    // Owners are declared in the order that makes their destructors release
+    // as the call must: the input block before the output block, both before
+    // the input stream where that is still open.
     const NarrowPathPtr inputName = NarrowPath(inputPath);
-    std::FILE* in = inputName ? std::fopen(inputName.get(), "rb") : nullptr;
-    if (in == nullptr) return InputOpenFailed;
+    FileStream in = OpenInput(inputName.get());
+    if (!in) return InputOpenFailed;
 
     BMPFileHeader file{};
     BMPInfoHeader info{};
-    if (!ReadBMPHeaders(in, file, info)) {
-        std::fclose(in);
-        return HeaderReadFailed;
-    }
+    if (!ReadBMPHeaders(in.get(), file, info)) return HeaderReadFailed;
     PixelGeometry geometry{};
-    int32_t failure = 0;
     const char* line = nullptr;
-    if (info.biWidth <= 0 || info.biHeight == 0) {
-        failure = InvalidDimensions, line = msg::kInvalidDimensions;
-    } else if (info.biBitCount != 24 && info.biBitCount != 32 && info.biBitCount != 8) {
-        failure = UnsupportedBitDepth, line = msg::kUnsupportedDepth;
-    } else if (info.biCompression != 0) {
-        failure = CompressionUnsupported, line = msg::kCompressed;
-    } else if (!ComputeGeometry(info.biWidth, info.biHeight, info.biBitCount, geometry)) {
-        failure = InvalidDimensions, line = msg::kInvalidDimensions;
-    }
-    if (failure != 0) {
-        std::fclose(in);
+    if (const int32_t failure = CheckHeaders(info, geometry, line); failure != 0) {
         return Fail(line, failure);
     }
 
     const auto pixelBytes = static_cast<size_t>(geometry.size);
-    const size_t carried = CarriedBytes(file.bfOffBits, InputSize(in));
-    uint8_t* input = AllocatePixelBuffer(pixelBytes);
-    if (input == nullptr) {
-        std::fclose(in);
-        return Fail(msg::kNoMemoryInput, OutOfMemory);
-    }
-    // The output block holds the carried bytes and then the pixels, so that
-    // everything after the headers goes out in one write.
-    const size_t outputBytes = carried + pixelBytes;
-    uint8_t* output = AllocatePixelBuffer(outputBytes);
-    if (output == nullptr) {
-        FreePixelBuffer(input, pixelBytes);
-        std::fclose(in);
-        return Fail(msg::kNoMemoryOutput, OutOfMemory);
-    }
+    const int32_t headersEnd = HeadersEnd(info);
+    const OutputPlan plan = PlanOutput(file.bfOffBits, headersEnd, pixelBytes, InputSize(in.get()));
+    PixelBlock output;
+    PixelBlock input(pixelBytes);
+    if (!input) return Fail(msg::kNoMemoryInput, OutOfMemory);
+    // The output block holds the carried bytes, the pixels and the trailer,
+    // so that everything after the headers goes out in one write.
+    output = PixelBlock(plan.carried + pixelBytes + plan.trailer);
+    if (!output) return Fail(msg::kNoMemoryOutput, OutOfMemory);
 
-    // The stream stands at byte 54 after the headers.
-    if (carried != 0) ReadFully(in, output, carried);
+    // The stream stands just after the headers.
+    if (plan.carried != 0) ReadFully(in.get(), output.data(), plan.carried);
     // A negative offset cannot be sought to; the pixels are then read from
-    // byte 54. An offset past the end leads to a short read.
-    if (file.bfOffBits >= 0) std::fseek(in, file.bfOffBits, SEEK_SET);
-    if (!ReadFully(in, input, pixelBytes)) std::fputs(msg::kShortRead, stderr);
+    // the end of the headers. An offset past the end leads to a short read.
+    if (file.bfOffBits >= 0) std::fseek(in.get(), file.bfOffBits, SEEK_SET);
+    size_t outputBytes = plan.carried + pixelBytes;
+    if (!ReadFully(in.get(), input.data(), pixelBytes)) {
+        std::fputs(msg::kShortRead, stderr);
+    } else if (plan.trailer != 0) {
+        // A file that shrank since it was measured gives what it still has.
+        outputBytes += std::fread(output.data() + outputBytes, 1, plan.trailer, in.get());
+    }
 
     ContrastTable table;
     BuildContrastTable(factor, table);
-    ApplyContrast(input, output + carried, geometry, table);
+    ApplyContrast(input.data(), output.data() + plan.carried, geometry, table);
     // Closed before the output is opened, so the output may name the input.
-    std::fclose(in);
+    in.Close();
 
     const NarrowPathPtr outputName = NarrowPath(outputPath);
-    std::FILE* out = outputName ? std::fopen(outputName.get(), "wb") : nullptr;
-    if (out == nullptr) {
-        FreePixelBuffer(input, pixelBytes);
-        FreePixelBuffer(output, outputBytes);
-        return OutputOpenFailed;
-    }
-    // Without carried bytes the pixels follow the 54 header bytes, and the
+    FileStream out = OpenOutput(outputName.get());
+    if (!out) return OutputOpenFailed;
+    // Where the layout is not kept, the pixels follow the headers, and the
     // output's offset has to say so.
     BMPFileHeader written = file;
-    if (carried == 0) written.bfOffBits = kHeadersSize;
-    const bool ok = WriteOutput(out, written, info, output, outputBytes);
-    FreePixelBuffer(input, pixelBytes);
-    FreePixelBuffer(output, outputBytes);
-    if (!ok) return Fail(msg::kWriteFailed, OutputOpenFailed);
-
-    std::fputs(msg::kSuccess, stdout);
+    if (!plan.keepsLayout) written.bfOffBits = headersEnd;
+    if (!WriteOutput(out, written, info, output.data(), outputBytes)) {
+        return Fail(msg::kWriteFailed, OutputOpenFailed);
+    }
     return Success;
 }
 
@@ -142,5 +178,7 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
 
 extern "C" BMPCONTRAST_API int32_t BMPContrast(const char16_t* inputPath,
                                                const char16_t* outputPath, int32_t level) noexcept {
-    return bmpc::Convert(inputPath, outputPath, level);
+    const int32_t result = bmpc::Convert(inputPath, outputPath, level);
+    if (result == Success) std::fputs(bmpc::msg::kSuccess, stdout);
+    return result;
 }

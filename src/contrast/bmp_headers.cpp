@@ -25,6 +25,29 @@ bool WriteField(std::FILE* out, T field) {
     return std::fwrite(bytes, sizeof(T), 1, out) == 1;
 }
 
+// The core layout's four 16-bit fields; the rest of the record stays zero,
+// which also makes it uncompressed.
+bool ReadCoreHeader(std::FILE* in, BMPInfoHeader& info) {
+    info = BMPInfoHeader{};
+    info.biSize = kCoreInfoSize;
+    uint16_t width = 0, height = 0;
+    if (!ReadField(in, width) || !ReadField(in, height) || !ReadField(in, info.biPlanes) ||
+        !ReadField(in, info.biBitCount)) {
+        return false;
+    }
+    info.biWidth = width;
+    info.biHeight = height;
+    return true;
+}
+
+bool WriteCoreHeader(std::FILE* out, const BMPInfoHeader& info) {
+    bool ok = WriteField(out, static_cast<uint16_t>(info.biWidth));
+    ok &= WriteField(out, static_cast<uint16_t>(info.biHeight));
+    ok &= WriteField(out, info.biPlanes);
+    ok &= WriteField(out, info.biBitCount);
+    return ok;
+}
+
 int Fail(const char* line) {
     std::fputs(line, stderr);
     return 0;
@@ -40,6 +63,7 @@ int ReadBMPHeaders(std::FILE* in, BMPFileHeader& file, BMPInfoHeader& info) {
         return Fail(msg::kNoFileHeader);
     }
     if (!ReadField(in, info.biSize)) return Fail(msg::kNoInfoSize);
+    if (IsCoreHeader(info)) return ReadCoreHeader(in, info) ? 1 : Fail(msg::kNoInfoHeader);
     if (!ReadField(in, info.biWidth) || !ReadField(in, info.biHeight) ||
         !ReadField(in, info.biPlanes) || !ReadField(in, info.biBitCount) ||
         !ReadField(in, info.biCompression) || !ReadField(in, info.biSizeImage) ||
@@ -59,6 +83,7 @@ bool WriteBMPHeaders(std::FILE* out, const BMPFileHeader& file, const BMPInfoHea
     ok &= WriteField(out, file.bfReserved2);
     ok &= WriteField(out, file.bfOffBits);
     ok &= WriteField(out, info.biSize);
+    if (IsCoreHeader(info)) return WriteCoreHeader(out, info) && ok;
     ok &= WriteField(out, info.biWidth);
     ok &= WriteField(out, info.biHeight);
     ok &= WriteField(out, info.biPlanes);

@@ -13,8 +13,11 @@ struct BMPFileHeader {
     int32_t bfOffBits;  // where the pixel data starts
 };
 
+// Holds either layout of the info header: the 40-byte one (and the first
+// 40 bytes of a longer one), or the 12-byte core one, whose 16-bit width,
+// height, planes and bit count land in the same fields with the others zero.
 struct BMPInfoHeader {
-    uint32_t biSize;  // copied; a longer header is not skipped through it
+    uint32_t biSize;  // 12: the core layout; otherwise 40 bytes are read
     int32_t biWidth;
     int32_t biHeight;  // negative: rows stored top to bottom
     uint16_t biPlanes;
@@ -31,14 +34,25 @@ namespace bmpc {
 
 // Bytes taken by the two records on disk: 14 + 40.
 inline constexpr int32_t kHeadersSize = 54;
+// The core layout: 14 + 12. Its rows are always bottom-up, its colour table
+// has 3-byte entries and it has no compression field.
+inline constexpr uint32_t kCoreInfoSize = 12;
+inline constexpr int32_t kCoreHeadersSize = 26;
+
+inline bool IsCoreHeader(const BMPInfoHeader& info) { return info.biSize == kCoreInfoSize; }
+
+// Where the headers end on disk, and so where the stream stands after them.
+inline int32_t HeadersEnd(const BMPInfoHeader& info) {
+    return IsCoreHeader(info) ? kCoreHeadersSize : kHeadersSize;
+}
 inline constexpr uint16_t kSignature = 0x4D42;
 
 // Reads both records from the stream's position, one request per field.
 // Returns 1, or 0 after printing the failing field's line on stderr.
 int ReadBMPHeaders(std::FILE* in, BMPFileHeader& file, BMPInfoHeader& info);
 
-// Writes the 54 header bytes, one request per field. Returns false if any
-// request was short.
+// Writes the header bytes (54, or 26 for the core layout), one request per
+// field. Returns false if any request was short.
 bool WriteBMPHeaders(std::FILE* out, const BMPFileHeader& file, const BMPInfoHeader& info);
 
 }  // namespace bmpc

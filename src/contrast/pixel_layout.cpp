@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "size_limits.h"
+
 namespace bmpc {
 
 int32_t RowPadding(int32_t width, int32_t bitsPerPixel) {
@@ -11,7 +13,7 @@ int32_t RowPadding(int32_t width, int32_t bitsPerPixel) {
 }
 
 bool ComputeGeometry(int32_t width, int32_t height, int32_t bitsPerPixel, PixelGeometry& geometry) {
-    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    constexpr int64_t kMax = kMaxPixelDataBytes;
     if (height == std::numeric_limits<int32_t>::min()) return false;
     const int32_t bytesPerPixel = bitsPerPixel / 8;
     const int64_t rowBytes = static_cast<int64_t>(width) * bytesPerPixel;

@@ -25,8 +25,9 @@ void PutLE(Bytes& bytes, size_t offset, size_t size, uint32_t value) {
 Bytes BuildBmp(const BmpLayout& layout) {
     const int32_t palette =
         layout.paletteEntries >= 0 ? layout.paletteEntries : (layout.bitCount == 8 ? 256 : 0);
-    const uint32_t headerEnd = 14 + std::max<uint32_t>(layout.infoSize, 40);
-    const uint32_t pixelsAt = headerEnd + 4 * static_cast<uint32_t>(palette);
+    const bool core = layout.infoSize == 12;
+    const uint32_t headerEnd = 14 + (core ? 12 : std::max<uint32_t>(layout.infoSize, 40));
+    const uint32_t pixelsAt = headerEnd + (core ? 3u : 4u) * static_cast<uint32_t>(palette);
     const auto rows = static_cast<uint64_t>(layout.height < 0 ? -static_cast<int64_t>(layout.height)
                                                               : layout.height);
     const uint32_t stride = layout.width > 0 ? Stride(layout.width, layout.bitCount) : 0;
@@ -40,17 +41,24 @@ Bytes BuildBmp(const BmpLayout& layout) {
     PutLE(file, 2, 4, static_cast<uint32_t>(file.size()));
     PutLE(file, 10, 4, layout.overrideOffBits ? static_cast<uint32_t>(layout.offBits) : pixelsAt);
     PutLE(file, 14, 4, layout.infoSize);
-    PutLE(file, 18, 4, static_cast<uint32_t>(layout.width));
-    PutLE(file, 22, 4, static_cast<uint32_t>(layout.height));
-    PutLE(file, 26, 2, 1);
-    PutLE(file, 28, 2, layout.bitCount);
-    PutLE(file, 30, 4, layout.compression);
-    PutLE(file, 34, 4, static_cast<uint32_t>(pixelBytes));
-    PutLE(file, 38, 4, 2835);
-    PutLE(file, 42, 4, 2835);
-    PutLE(file, 46, 4, static_cast<uint32_t>(palette));
+    if (core) {
+        PutLE(file, 18, 2, static_cast<uint32_t>(layout.width));
+        PutLE(file, 20, 2, static_cast<uint32_t>(layout.height));
+        PutLE(file, 22, 2, 1);
+        PutLE(file, 24, 2, layout.bitCount);
+    } else {
+        PutLE(file, 18, 4, static_cast<uint32_t>(layout.width));
+        PutLE(file, 22, 4, static_cast<uint32_t>(layout.height));
+        PutLE(file, 26, 2, 1);
+        PutLE(file, 28, 2, layout.bitCount);
+        PutLE(file, 30, 4, layout.compression);
+        PutLE(file, 34, 4, static_cast<uint32_t>(pixelBytes));
+        PutLE(file, 38, 4, 2835);
+        PutLE(file, 42, 4, 2835);
+        PutLE(file, 46, 4, static_cast<uint32_t>(palette));
+    }
     // Header tail and palette: recognisable bytes that must come out unchanged.
-    for (uint32_t i = 54; i < pixelsAt; ++i) file[i] = static_cast<uint8_t>(i * 7 + 3);
+    for (uint32_t i = headerEnd; i < pixelsAt; ++i) file[i] = static_cast<uint8_t>(i * 7 + 3);
     // Pixels cycle through every byte value; pad bytes are never zero, so a
     // pad byte that went through the curve or was zeroed shows.
     uint32_t state = layout.seed * 2654435761u + 12345u;
@@ -83,61 +91,104 @@ Expected Failure(int32_t result, const char* line) {
 
 }  // namespace
 
+namespace {
+
+// The header fields a call reads, from either info header layout.
+struct ReadFields {
+    int32_t width, height;
+    uint32_t bitCount, compression;
+    bool core;
+    size_t headersEnd;
+};
+
+ReadFields Fields(const Bytes& input) {
+    ReadFields f{};
+    f.core = GetLE(input, 14, 4) == 12;
+    if (f.core) {
+        f.width = static_cast<int32_t>(GetLE(input, 18, 2));
+        f.height = static_cast<int32_t>(GetLE(input, 20, 2));
+        f.bitCount = GetLE(input, 24, 2);
+        f.headersEnd = 26;
+    } else {
+        f.width = static_cast<int32_t>(GetLE(input, 18, 4));
+        f.height = static_cast<int32_t>(GetLE(input, 22, 4));
+        f.bitCount = GetLE(input, 28, 2);
+        f.compression = GetLE(input, 30, 4);
+        f.headersEnd = 54;
+    }
+    return f;
+}
+
+bool DepthSupported(const ReadFields& f) {
+    return f.bitCount == 8 || f.bitCount == 24 || (f.bitCount == 32 && !f.core);
+}
+
+}  // namespace
+
 Expected Predict(const Bytes& input, int32_t level) {
     if (level <= 0) return Failure(12, "Error: Contrast level must be positive.\n");
     if (input.size() < 2) return Failure(1333, "Error: Could not read file signature.\n");
     if (GetLE(input, 0, 2) != 0x4D42) return Failure(1333, "Error: Invalid BMP file signature.\n");
     if (input.size() < 14) return Failure(1333, "Error: Could not read file header.\n");
     if (input.size() < 18) return Failure(1333, "Error: Could not read info header size.\n");
-    if (input.size() < 54) return Failure(1333, "Error: Could not read info header.\n");
+    const size_t headersEnd = GetLE(input, 14, 4) == 12 ? 26 : 54;
+    if (input.size() < headersEnd) return Failure(1333, "Error: Could not read info header.\n");
     const auto offBits = static_cast<int32_t>(GetLE(input, 10, 4));
-    const auto width = static_cast<int32_t>(GetLE(input, 18, 4));
-    const auto height = static_cast<int32_t>(GetLE(input, 22, 4));
-    const auto bitCount = GetLE(input, 28, 2);
-    const auto compression = GetLE(input, 30, 4);
-    if (width <= 0 || height == 0) return Failure(1444, "Error: Invalid image dimensions.\n");
-    if (bitCount != 8 && bitCount != 24 && bitCount != 32) {
+    const ReadFields f = Fields(input);
+    if (f.width <= 0 || f.height == 0) return Failure(1444, "Error: Invalid image dimensions.\n");
+    if (!DepthSupported(f)) {
         return Failure(14444, "Error: Only 8-bit, 24-bit, and 32-bit bitmaps are supported.\n");
     }
-    if (compression != 0) return Failure(166, "Error: Compressed bitmaps are not supported.\n");
-    const uint64_t rowBytes = static_cast<uint64_t>(width) * (bitCount / 8);
+    if (f.compression != 0) return Failure(166, "Error: Compressed bitmaps are not supported.\n");
+    const uint64_t rowBytes = static_cast<uint64_t>(f.width) * (f.bitCount / 8);
     const uint64_t stride = (rowBytes + 3) / 4 * 4;
-    const auto rows = static_cast<uint64_t>(height < 0 ? -static_cast<int64_t>(height) : height);
-    if (height == INT32_MIN || stride > INT32_MAX || stride * rows > INT32_MAX) {
+    const auto rows =
+        static_cast<uint64_t>(f.height < 0 ? -static_cast<int64_t>(f.height) : f.height);
+    if (f.height == INT32_MIN || stride > INT32_MAX || stride * rows > INT32_MAX) {
         return Failure(1444, "Error: Invalid image dimensions.\n");
     }
     const uint64_t size = stride * rows;
 
     Expected e;
     e.result = 999;
-    const bool carries = offBits > 54 && static_cast<uint64_t>(offBits) <= input.size();
-    const size_t kept = carries ? static_cast<size_t>(offBits) : 54;
-    e.file.resize(kept + size);
+    // The layout is kept where the pixels follow the headers or start within
+    // the file; otherwise the headers go out with the offset set to their end.
+    const bool keeps = static_cast<uint64_t>(offBits) == headersEnd ||
+                       (offBits > static_cast<int64_t>(headersEnd) &&
+                        static_cast<uint64_t>(offBits) <= input.size());
+    const size_t kept = keeps ? static_cast<size_t>(offBits) : headersEnd;
+    // Pixels come from offBits (from the headers' end when it is negative),
+    // zeros past the end.
+    const uint64_t from = offBits < 0 ? headersEnd : static_cast<uint64_t>(offBits);
+    const bool whole = from + size <= input.size();
+    // Bytes after the pixels follow them, up to the library's 64 MiB limit.
+    const uint64_t after = whole ? input.size() - (from + size) : 0;
+    const uint64_t trailer = keeps && after <= (uint64_t{64} << 20) ? after : 0;
+    e.file.resize(kept + size + trailer);
     std::copy(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(kept), e.file.begin());
-    if (!carries) PutLE(e.file, 10, 4, 54);
-    // Pixels come from offBits (from 54 when it is negative), zeros past the end.
-    const uint64_t from = offBits < 0 ? 54 : static_cast<uint64_t>(offBits);
-    if (from + size > input.size()) e.err = "Warning: Could not read all pixel data.\n";
+    if (!keeps) PutLE(e.file, 10, 4, static_cast<uint32_t>(headersEnd));
+    if (!whole) e.err = "Warning: Could not read all pixel data.\n";
     for (uint64_t i = 0; i < size; ++i) {
         const uint64_t at = from + i;
         const uint8_t value = at < input.size() ? input[at] : 0;
         const bool pad = i % stride >= rowBytes;
         e.file[kept + i] = pad ? value : ExpectedByte(value, level);
     }
+    std::copy(input.end() - static_cast<std::ptrdiff_t>(trailer), input.end(),
+              e.file.begin() + static_cast<std::ptrdiff_t>(kept + size));
     e.out = "Success: Contrast adjustment applied.\n";
     return e;
 }
 
 uint64_t DeclaredPixelBytes(const Bytes& input) {
-    if (input.size() < 54 || GetLE(input, 0, 2) != 0x4D42) return 0;
-    const auto width = static_cast<int32_t>(GetLE(input, 18, 4));
-    const auto height = static_cast<int32_t>(GetLE(input, 22, 4));
-    const auto bitCount = GetLE(input, 28, 2);
-    if (width <= 0 || height == 0 || height == INT32_MIN) return 0;
-    if ((bitCount != 8 && bitCount != 24 && bitCount != 32) || GetLE(input, 30, 4) != 0) return 0;
-    const uint64_t stride = (static_cast<uint64_t>(width) * (bitCount / 8) + 3) / 4 * 4;
+    if (input.size() < 18 || GetLE(input, 0, 2) != 0x4D42) return 0;
+    if (input.size() < (GetLE(input, 14, 4) == 12 ? 26u : 54u)) return 0;
+    const ReadFields f = Fields(input);
+    if (f.width <= 0 || f.height == 0 || f.height == INT32_MIN) return 0;
+    if (!DepthSupported(f) || f.compression != 0) return 0;
+    const uint64_t stride = (static_cast<uint64_t>(f.width) * (f.bitCount / 8) + 3) / 4 * 4;
     const uint64_t size =
-        stride * static_cast<uint64_t>(height < 0 ? -static_cast<int64_t>(height) : height);
+        stride * static_cast<uint64_t>(f.height < 0 ? -static_cast<int64_t>(f.height) : f.height);
     return stride > INT32_MAX || size > INT32_MAX ? 0 : size;
 }
 

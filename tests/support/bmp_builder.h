@@ -16,7 +16,9 @@ struct BmpLayout {
     int32_t height = 2;  // negative: top-down
     uint16_t bitCount = 24;
     uint32_t compression = 0;
-    uint32_t infoSize = 40;       // > 40 adds (infoSize - 40) bytes after the 40 read
+    uint32_t infoSize = 40;       // > 40 adds (infoSize - 40) bytes after the 40 read;
+                                  // 12: the core layout (16-bit fields, 3-byte palette
+                                  // entries, bottom-up: height must be positive)
     int32_t paletteEntries = -1;  // -1: 256 for 8-bit files, none otherwise
     bool overrideOffBits = false;
     int32_t offBits = 0;  // used when overrideOffBits
@@ -49,7 +51,7 @@ struct Expected {
 };
 Expected Predict(const Bytes& input, int32_t level);
 
-// Pixel-data size a call on `input` allocates twice (plus carried bytes),
+// Pixel-data size a call on `input` allocates twice (plus the bytes carried),
 // or 0 when the call fails before allocating. Lets callers skip honest but
 // huge images before any work is done for them.
 uint64_t DeclaredPixelBytes(const Bytes& input);

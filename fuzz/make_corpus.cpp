@@ -1,7 +1,8 @@
 // Writes the fuzz target's seed corpus into a directory: valid 8-, 24- and
-// 32-bit files, bottom-up and top-down, colour tables, V4 and V5 headers,
-// each header boundary, and the damaged offsets and fields readers get
-// wrong. Each file is one selector byte (see contrast_fuzz.cpp) and a bitmap.
+// 32-bit files, bottom-up and top-down, colour tables, V4, V5 and core
+// headers, bytes after the pixels, each header boundary, and the damaged
+// offsets and fields readers get wrong. Each file is one selector byte (see contrast_fuzz.cpp) and
+// a bitmap.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -95,6 +96,18 @@ int main(int argc, char** argv) {
     v5palette.infoSize = 124;
     v5palette.paletteEntries = 16;
     corpus.Add("v5-8-palette", kLevel100 | kOutputExists, bmptest::BuildBmp(v5palette));
+    // The 12-byte core header, and bytes after the pixel data.
+    for (const uint16_t depth : {uint16_t{8}, uint16_t{24}}) {
+        BmpLayout core = Layout(3, 2, depth);
+        core.infoSize = 12;
+        corpus.Add("core-" + std::to_string(depth), kLevel150, bmptest::BuildBmp(core));
+        Bytes trailed = bmptest::BuildBmp(core);
+        trailed.insert(trailed.end(), 7, 0x5A);
+        corpus.Add("core-trailer-" + std::to_string(depth), kLevel100 | kOutputExists, trailed);
+    }
+    Bytes trailed = bmptest::BuildBmp(v5);
+    trailed.insert(trailed.end(), 40, 0xC3);
+    corpus.Add("v5-trailer", kLevel50, trailed);
     corpus.Add("full-device", kLevel150 | kFullDevice, bmptest::BuildBmp(Layout(3, 2, 24)));
     corpus.Add("full-device-large", kLevel50 | kFullDevice, bmptest::BuildBmp(Layout(300, 20, 32)));
     corpus.Add("level-zero", kLevelZero | kOutputExists, bmptest::BuildBmp(Layout(2, 2, 24)));

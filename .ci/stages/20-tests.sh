@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The README's test command, with warnings as errors.
 set -euo pipefail
-export BMPCONTRAST_REQUIRE_IMAGEMAGICK=1
+# A missing interoperability peer fails the run instead of skipping.
+export BMPCONTRAST_REQUIRE_PEERS=1
 cmake -S . -B build -DBMPCONTRAST_WERROR=ON >/dev/null
 # The README's test command:
 cmake -S . -B build && cmake --build build -j2 && ctest --test-dir build --output-on-failure -j2

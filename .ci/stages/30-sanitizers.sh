@@ -2,7 +2,8 @@
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer.
 set -euo pipefail
 jobs=$(nproc)
-export BMPCONTRAST_REQUIRE_IMAGEMAGICK=1
+# A missing interoperability peer fails the run instead of skipping.
+export BMPCONTRAST_REQUIRE_PEERS=1
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBMPCONTRAST_WERROR=ON \
   -DBMPCONTRAST_SANITIZE=address,undefined >/dev/null
 cmake --build build-asan -j"$jobs"

@@ -14,7 +14,20 @@
  * evaluated in IEEE 754 single precision, and writes `out.bmp` with the
  * input's headers. Level 100 leaves pixels unchanged, larger levels raise
  * contrast, 1..99 lower it. Pad bytes at row ends and an 8-bit file's colour
- * table are carried over unchanged.
+ * table are carried over unchanged. Both info headers are read: the 40-byte
+ * one (and longer ones, V4 and V5) and the 12-byte core one (8 or 24 bits).
+ *
+ * Bytes after the pixel data (an ICC profile, say) follow the adjusted
+ * pixels unchanged, up to 64 MiB of them, wherever the output keeps the
+ * input's layout and the pixel data was read whole: a complete file comes
+ * back byte for byte at level 100. A longer tail, or one of an input
+ * without a size (a pipe), is left out.
+ *
+ * Memory: a call holds the pixel data twice, plus the bytes between the
+ * headers and the pixels and the bytes after them. The pixel data's size
+ * comes from the header alone, up to 2^31 - 1 bytes: a 54-byte file may
+ * claim 2 GiB of pixel data and so make the call allocate 4 GiB, or fail
+ * with OutOfMemory.
  *
  * Paths are null-terminated UTF-16 strings; on Linux they are converted to
  * UTF-8 file names. A path holding an unpaired surrogate names no file.

@@ -1,11 +1,13 @@
 // Whole calls through the exported function: result codes, lines, output
 // bytes, layouts and the files a call may and may not touch.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bmpcontrast.h"
@@ -372,6 +374,28 @@ TEST_F(ContrastCall, UnpairedSurrogatesNameNoFile) {
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), fs::directory_iterator()),
               filesBefore);
+}
+
+// An input without a size (a pipe) keeps its layout, but what follows the
+// pixels cannot be measured in advance and is left out.
+TEST_F(ContrastCall, PipeInputDropsTheTrailer) {
+    const Bytes image = bmptest::BuildBmp({.width = 5, .height = 3});
+    Bytes input = image;
+    input.insert(input.end(), 100, 0xEE);
+    const fs::path fifo = Path("in.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+        // Opening blocks until the call opens the other end.
+        if (std::FILE* f = std::fopen(fifo.c_str(), "wb")) {
+            std::fwrite(input.data(), 1, input.size(), f);
+            std::fclose(f);
+        }
+    });
+    const auto got = bmptest::CallContrast(fifo, Path("out.bmp"), 100);
+    writer.join();
+    EXPECT_EQ(got.result, 999);
+    EXPECT_EQ(got.err, "");
+    EXPECT_TRUE(bmptest::ReadFile(Path("out.bmp").string()) == image);
 }
 
 }  // namespace

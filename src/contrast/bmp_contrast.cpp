@@ -133,7 +133,7 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
     const auto pixelBytes = static_cast<size_t>(geometry.size);
     const int32_t headersEnd = HeadersEnd(info);
     const OutputPlan plan = PlanOutput(file.bfOffBits, headersEnd, pixelBytes, InputSize(in.get()));
-    PixelBlock output;
+    PixelBlock output;  // declared first: freed after the input block
     PixelBlock input(pixelBytes);
     if (!input) return Fail(msg::kNoMemoryInput, OutOfMemory);
     // The output block holds the carried bytes, the pixels and the trailer,

@@ -104,16 +104,20 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
         return Fail(msg::kNoMemoryOutput, OutOfMemory);
     }
 
+    // The pixels are read into the output block and transformed there: one
+    // block of fresh pages to fault in instead of two, and those in one go.
+    // The input block stays allocated but untouched.
+    PrefaultPixelBuffer(output, outputBytes);
     // The stream stands at byte 54 after the headers.
     if (carried != 0) ReadFully(in, output, carried);
     // A negative offset cannot be sought to; the pixels are then read from
     // byte 54. An offset past the end leads to a short read.
     if (file.bfOffBits >= 0) std::fseek(in, file.bfOffBits, SEEK_SET);
-    if (!ReadFully(in, input, pixelBytes)) std::fputs(msg::kShortRead, stderr);
+    if (!ReadFully(in, output + carried, pixelBytes)) std::fputs(msg::kShortRead, stderr);
 
     ContrastTable table;
     BuildContrastTable(factor, table);
-    ApplyContrast(input, output + carried, geometry, table);
+    ApplyContrastInPlace(output + carried, geometry, table);
     // Closed before the output is opened, so the output may name the input.
     std::fclose(in);
 

@@ -148,6 +148,24 @@ TEST_P(KernelTest, EveryLengthAndOffsetStaysInBounds) {
     }
 }
 
+TEST_P(KernelTest, InPlaceMatchesScalar) {
+    // The block against a guard page on either side, so that a kernel that
+    // reads or writes past it in place faults.
+    ASSERT_TRUE(page_.ok());
+    const ContrastTable table = TableFor(150);
+    for (size_t n = 0; n <= 520; ++n) {
+        const std::vector<uint8_t> input = RandomBytes(n, static_cast<uint32_t>(n + 1000));
+        std::vector<uint8_t> expected(n);
+        bmpc::ContrastKernelScalar(input.data(), expected.data(), n, table);
+        for (uint8_t* block : {page_.end() - n, page_.begin()}) {
+            if (n != 0) std::memcpy(block, input.data(), n);
+            kernel_.apply(block, block, n, table);
+            ASSERT_EQ(std::vector<uint8_t>(block, block + n), expected)
+                << kernel_.name << " n=" << n;
+        }
+    }
+}
+
 std::string KernelName(const testing::TestParamInfo<size_t>& info) {
     size_t count = 0;
     return bmpc::AllKernels(count)[info.param].name;

@@ -251,8 +251,10 @@ TEST(Endurance, TenThousandCallsEndingEveryWayLeaveNothingBehind) {
     EXPECT_EQ(fds[1], fds[0]);
     EXPECT_EQ(heap[1], heap[0]);
 #ifndef BMPC_SANITIZED
-    // Sanitizer allocators map and keep memory of their own.
-    EXPECT_EQ(mapped[1], mapped[0]);
+    // Sanitizer allocators map and keep memory of their own. Pixel blocks
+    // come from malloc, whose heap may give back a few pages it held at the
+    // first count; any leak grows it.
+    EXPECT_LE(mapped[1], mapped[0]);
 #endif
 }
 

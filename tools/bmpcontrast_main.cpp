@@ -4,6 +4,7 @@
 #include "batch_run.h"
 #include "exit_status.h"
 #include "help.h"
+#include "memory_policy.h"
 #include "options.h"
 #include "single_run.h"
 #include "temp_file.h"
@@ -11,6 +12,7 @@
 using namespace bmpcontrast_cli;
 
 int main(int argc, char** argv) {
+    KeepFreedPixelMemory();
     // Read before any thread could create a file.
     CreationMask();
     const Options options = ParseOptions(argc, argv);

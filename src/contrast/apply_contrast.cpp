@@ -24,4 +24,18 @@ void ApplyContrast(const uint8_t* in, uint8_t* out, const PixelGeometry& geometr
     }
 }
 
+void ApplyContrastInPlace(uint8_t* pixels, const PixelGeometry& geometry,
+                          const ContrastTable& table) {
+    const ContrastKernel kernel = SelectKernel();
+    const auto stride = static_cast<size_t>(geometry.stride);
+    const auto rowBytes = static_cast<size_t>(geometry.rowBytes);
+    if (rowBytes == stride) {
+        kernel(pixels, pixels, static_cast<size_t>(geometry.size), table);
+        return;
+    }
+    for (size_t row = 0; row < static_cast<size_t>(geometry.rowCount); ++row) {
+        kernel(pixels + row * stride, pixels + row * stride, rowBytes, table);
+    }
+}
+
 }  // namespace bmpc

@@ -14,4 +14,9 @@ namespace bmpc {
 void ApplyContrast(const uint8_t* in, uint8_t* out, const PixelGeometry& geometry,
                    const ContrastTable& table);
 
+// The same walk on one block (geometry.size bytes): every pixel byte is
+// replaced by the curve's value, pad bytes stay as they are.
+void ApplyContrastInPlace(uint8_t* pixels, const PixelGeometry& geometry,
+                          const ContrastTable& table);
+
 }  // namespace bmpc

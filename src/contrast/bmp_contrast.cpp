@@ -141,13 +141,18 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
     output = PixelBlock(plan.carried + pixelBytes + plan.trailer);
     if (!output) return Fail(msg::kNoMemoryOutput, OutOfMemory);
 
+    // The pixels are read into the output block and transformed there: one
+    // block of fresh pages to fault in instead of two, and those in one go.
+    // The input block stays allocated but untouched.
+    PrefaultPixelBuffer(output.data(), output.size());
     // The stream stands just after the headers.
     if (plan.carried != 0) ReadFully(in.get(), output.data(), plan.carried);
     // A negative offset cannot be sought to; the pixels are then read from
     // the end of the headers. An offset past the end leads to a short read.
     if (file.bfOffBits >= 0) std::fseek(in.get(), file.bfOffBits, SEEK_SET);
+    uint8_t* const pixels = output.data() + plan.carried;
     size_t outputBytes = plan.carried + pixelBytes;
-    if (!ReadFully(in.get(), input.data(), pixelBytes)) {
+    if (!ReadFully(in.get(), pixels, pixelBytes)) {
         std::fputs(msg::kShortRead, stderr);
     } else if (plan.trailer != 0) {
         // A file that shrank since it was measured gives what it still has.
@@ -156,7 +161,7 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
 
     ContrastTable table;
     BuildContrastTable(factor, table);
-    ApplyContrast(input.data(), output.data() + plan.carried, geometry, table);
+    ApplyContrastInPlace(pixels, geometry, table);
     // Closed before the output is opened, so the output may name the input.
     in.Close();
 

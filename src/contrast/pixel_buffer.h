@@ -6,11 +6,17 @@
 
 namespace bmpc {
 
-// Returns a block of `size` bytes, or null. Blocks of 2 to 16 MiB are
-// 2 MiB-aligned anonymous mappings marked for transparent huge pages, which
-// are cheaper to fault in; smaller and larger ones come from malloc (see
-// pixel_buffer.cpp for the measurements behind the bounds).
+// Returns a block of `size` bytes from malloc, or null. Whether memory freed
+// by one call is kept for the next is the process's malloc policy; the
+// library keeps nothing between calls.
 uint8_t* AllocatePixelBuffer(size_t size) noexcept;
+
+// Faults in every page of a block that is about to be filled, in one
+// request to the kernel rather than one fault per page as the read or the
+// transform reach it. Advice only: where the kernel cannot do that (not
+// Linux, or a Linux before 5.14) nothing happens and the first touch faults
+// the pages in as usual.
+void PrefaultPixelBuffer(uint8_t* block, size_t size) noexcept;
 
 // Releases a block from AllocatePixelBuffer with the same size. Null is fine.
 void FreePixelBuffer(uint8_t* block, size_t size) noexcept;

@@ -9,8 +9,9 @@
 
 namespace bmpc {
 
-// out[i] = table.map[in[i]] for i < n. `in` and `out` do not overlap. No
-// kernel reads or writes outside [in, in + n) and [out, out + n).
+// out[i] = table.map[in[i]] for i < n. `in` and `out` are either the same
+// block (in place) or do not overlap. No kernel reads or writes outside
+// [in, in + n) and [out, out + n).
 using ContrastKernel = void (*)(const uint8_t* in, uint8_t* out, size_t n,
                                 const ContrastTable& table);
 

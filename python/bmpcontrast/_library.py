@@ -25,7 +25,7 @@ def _candidates() -> list[str]:
     try:
         from . import _libpath  # written by cmake --install
 
-        found.append(str((here / _libpath.LIBRARY).resolve()))
+        found.append(os.path.normpath(here / _libpath.LIBRARY))
     except ImportError:
         pass
     local = here / SONAME

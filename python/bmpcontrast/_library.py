@@ -7,12 +7,13 @@ import ctypes.util
 import os
 import threading
 from pathlib import Path
+from typing import Any, Callable, Optional
 
 ENV_VAR = "BMPCONTRAST_LIBRARY"
 SONAME = "libbmpcontrast.so.1"
 
 _lock = threading.Lock()
-_function = None
+_function: Optional[Callable[..., Any]] = None
 _loaded_from = ""
 
 
@@ -41,7 +42,7 @@ def _candidates() -> list[str]:
     return found
 
 
-def function():  # type: ignore[no-untyped-def]
+def function() -> Callable[..., Any]:
     """The BMPContrast function, loaded on first use."""
     global _function, _loaded_from
     with _lock:

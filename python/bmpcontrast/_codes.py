@@ -1,0 +1,109 @@
+"""The library's result codes and the exceptions raised for them."""
+
+from __future__ import annotations
+
+from typing import NamedTuple
+
+
+class Code(NamedTuple):
+    value: int
+    name: str
+    meaning: str
+
+
+SUCCESS = 999
+
+# The values are frozen by the C library; a test checks them against
+# include/bmpcontrast.h.
+CODES: dict[int, Code] = {
+    c.value: c
+    for c in (
+        Code(999, "Success", "output written"),
+        Code(12, "LevelNotPositive", "level is not positive"),
+        Code(13, "InputOpenFailed", "input cannot be opened"),
+        Code(1333, "HeaderReadFailed", "headers unreadable or not 'BM'"),
+        Code(1444, "InvalidDimensions", "width <= 0, height 0, or too large"),
+        Code(14444, "UnsupportedBitDepth", "not 8, 24 or 32 bits per pixel"),
+        Code(166, "CompressionUnsupported", "biCompression is not 0"),
+        Code(1, "OutOfMemory", "a pixel buffer cannot be allocated"),
+        Code(41, "OutputOpenFailed", "output cannot be opened, or writing it failed"),
+    )
+}
+
+
+def describe(code: int) -> Code:
+    """The name and meaning of a result code; unknown codes are named "Unknown"."""
+    return CODES.get(code, Code(code, "Unknown", f"unknown result code {code}"))
+
+
+class BMPContrastError(Exception):
+    """A call of the library failed.
+
+    ``code`` is the library's result code, ``name`` and ``meaning`` describe
+    it; ``src`` and ``dst`` are the paths of the call.
+    """
+
+    def __init__(self, code: int, src: str = "", dst: str = "") -> None:
+        described = describe(code)
+        super().__init__(code, src, dst)
+        self.code = code
+        self.name = described.name
+        self.meaning = described.meaning
+        self.src = src
+        self.dst = dst
+
+    def __str__(self) -> str:
+        return f"{self.name} ({self.code}): {self.meaning} [{self.src!r} -> {self.dst!r}]"
+
+
+class LevelNotPositiveError(BMPContrastError, ValueError):
+    """12: the level is not positive; no file was opened."""
+
+
+class InputOpenError(BMPContrastError):
+    """13: the input file cannot be opened."""
+
+
+class InvalidBitmapError(BMPContrastError):
+    """The input is not a bitmap the library handles (1333, 1444, 14444, 166)."""
+
+
+class HeaderReadError(InvalidBitmapError):
+    """1333: the headers cannot be read, or the signature is not "BM"."""
+
+
+class InvalidDimensionsError(InvalidBitmapError):
+    """1444: width or height out of range."""
+
+
+class UnsupportedBitDepthError(InvalidBitmapError):
+    """14444: not 8, 24 or 32 bits per pixel."""
+
+
+class CompressionUnsupportedError(InvalidBitmapError):
+    """166: the pixel data is compressed."""
+
+
+class OutOfMemoryError(BMPContrastError, MemoryError):
+    """1: a pixel buffer could not be allocated."""
+
+
+class OutputOpenError(BMPContrastError):
+    """41: the output cannot be opened, or writing it failed."""
+
+
+_ERRORS: dict[int, type[BMPContrastError]] = {
+    12: LevelNotPositiveError,
+    13: InputOpenError,
+    1333: HeaderReadError,
+    1444: InvalidDimensionsError,
+    14444: UnsupportedBitDepthError,
+    166: CompressionUnsupportedError,
+    1: OutOfMemoryError,
+    41: OutputOpenError,
+}
+
+
+def error_for(code: int, src: str = "", dst: str = "") -> BMPContrastError:
+    """The exception for a failed call's code."""
+    return _ERRORS.get(code, BMPContrastError)(code, src, dst)

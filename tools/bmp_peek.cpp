@@ -1,8 +1,10 @@
 #include "bmp_peek.h"
 
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
+#include "platform/platform.h"
 #include "report.h"
 
 namespace bmpcontrast_cli {
@@ -17,6 +19,9 @@ uint32_t LE(const std::vector<unsigned char>& b, size_t at, size_t n) {
 }  // namespace
 
 std::optional<BmpPeek> PeekBmp(const std::string& path) {
+    // Reading a pipe or a device would take bytes the library needs.
+    const auto info = platform::Stat(path);
+    if (!info || !info->regular) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
     // The headers and the largest colour table an 8-bit file can have.

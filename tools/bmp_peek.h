@@ -1,6 +1,6 @@
 // The tool's own look at a bitmap's headers, before and after the library's
 // call: the checks a person can ask for (--strict, --max-pixels), the
-// colour-table warning and the explanation of a refusal.
+// colour-table warning; refusal_hint.h explains refusals from it.
 #pragma once
 
 #include <cstdint>
@@ -29,10 +29,6 @@ uint64_t PixelStart(const BmpPeek& peek);
 
 // Why --strict or --max-pixels refuses the file before converting it, or "".
 std::string PreCheck(const BmpPeek& peek, bool strict, uint64_t maxPixels);
-
-// For a refusal (result 166 or 14444): the real cause and what to do, as a
-// line naming `shown`, or "" where the header does not tell.
-std::string RefusalHint(const BmpPeek& peek, const std::string& shown);
 
 // For an 8-bit file whose colour table is not grey, the warning, or "".
 std::string PaletteWarning(const BmpPeek& peek, const std::string& shown);

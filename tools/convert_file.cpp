@@ -7,6 +7,7 @@
 
 #include "bmp_peek.h"
 #include "bmpcontrast.h"
+#include "refusal_hint.h"
 #include "report.h"
 #include "temp_file.h"
 #include "utf16.h"

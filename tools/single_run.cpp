@@ -11,6 +11,7 @@
 #include "exit_status.h"
 #include "help.h"
 #include "platform/platform.h"
+#include "refusal_hint.h"
 #include "report.h"
 #include "std_streams.h"
 #include "temp_file.h"

@@ -28,6 +28,7 @@ class ToolProcess {
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
     void Signal(int sig);
+    int pid() const { return pid_; }
     ToolRun Wait();
 
   private:

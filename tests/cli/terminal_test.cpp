@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,6 +93,34 @@ TEST_F(Tool, InterruptFinishesTheFileInProgressAndStartsNoMore) {
     EXPECT_EQ(ReadFile(Path("out/b.bmp")), Predict(held, 150).file);
     // Nothing else, and no scratch file left behind.
     EXPECT_EQ(Listing("out"), (std::vector<std::string>{"a.bmp", "b.bmp"}));
+}
+
+// A worker that dies on a file costs that file only: it is reported, a new
+// worker takes the rest.
+TEST_F(Tool, CrashedWorkerFailsOnlyItsFile) {
+    const Bytes after = Bitmap("in/c.bmp", 65);
+    ASSERT_EQ(mkfifo(Path("in/b.bmp").c_str(), 0600), 0);
+    tooltest::ToolProcess tool(
+        {"-l", "150", "-j", "1", "-o", Path("out"), Path("in/b.bmp"), Path("in/c.bmp")});
+    const int fifo = open(Path("in/b.bmp").c_str(), O_WRONLY);
+    ASSERT_GE(fifo, 0);
+    const std::string children =
+        "/proc/" + std::to_string(tool.pid()) + "/task/" + std::to_string(tool.pid()) + "/children";
+    std::ifstream list(children);
+    int worker = 0;
+    if (!(list >> worker)) {
+        close(fifo);
+        GTEST_SKIP() << "no " << children;
+    }
+    kill(worker, SIGKILL);
+    close(fifo);
+    const auto run = tool.Wait();
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(Has(run.err, "'" + Path("in/b.bmp") +
+                                 "' not converted: the conversion crashed (killed by signal 9)\n"))
+        << run.err;
+    EXPECT_TRUE(Has(run.err, "1 converted, 1 failed\n")) << run.err;
+    EXPECT_EQ(ReadFile(Path("out/c.bmp")), Predict(after, 150).file);
 }
 
 }  // namespace

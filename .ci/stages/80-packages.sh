@@ -26,8 +26,8 @@ cleanup() {
 }
 work=$(mktemp -d)
 trap cleanup EXIT
-dpkg -i "${debs[@]}" >/dev/null
 installed=(bmpcontrast libbmpcontrast-dev libbmpcontrast1)
+dpkg -i "${debs[@]}" >/dev/null
 
 # The installed tool, from the system's search path, on a generated sample.
 "$build"/tools/make_sample "$work/in.bmp"

@@ -129,6 +129,7 @@ std::string OutputCapture::Take() {
     std::fflush(stdout);
     std::fflush(stderr);
     std::string text;
+    if (handle_ < 0) return text;
     const off_t size = lseek(handle_, 0, SEEK_END);
     if (size > 0) {
         text.resize(static_cast<size_t>(size));

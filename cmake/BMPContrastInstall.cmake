@@ -6,16 +6,18 @@ set(BMPCONTRAST_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/BMPContrast)
 
 # Only the shared library is exported: the object library it is built from
 # is an internal detail and stays out of the package.
+# Components: "runtime" (the versioned library), "dev" (everything to build
+# against it), "tool" (tools/); the Debian packages follow them.
 install(TARGETS bmpcontrast EXPORT BMPContrastTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/bmpcontrast.h
               ${PROJECT_BINARY_DIR}/include/bmpcontrast_version.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 install(EXPORT BMPContrastTargets
   NAMESPACE BMPContrast::
   FILE BMPContrastTargets.cmake
-  DESTINATION ${BMPCONTRAST_CMAKE_DIR})
+  DESTINATION ${BMPCONTRAST_CMAKE_DIR} COMPONENT dev)
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/BMPContrastConfig.cmake.in
   ${PROJECT_BINARY_DIR}/BMPContrastConfig.cmake
@@ -25,7 +27,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/BMPContrastConfigVersion.
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/BMPContrastConfig.cmake
               ${PROJECT_BINARY_DIR}/BMPContrastConfigVersion.cmake
-        DESTINATION ${BMPCONTRAST_CMAKE_DIR})
+        DESTINATION ${BMPCONTRAST_CMAKE_DIR} COMPONENT dev)
 
 # The .pc file finds the prefix from its own place, so that
 # `cmake --install --prefix P` gives a working file for any P.
@@ -41,4 +43,5 @@ else()
   set(BMPCONTRAST_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/bmpcontrast.pc.in ${PROJECT_BINARY_DIR}/bmpcontrast.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/bmpcontrast.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/bmpcontrast.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+        COMPONENT dev)

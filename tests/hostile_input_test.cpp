@@ -15,13 +15,14 @@
 #include "bmpcontrast.h"
 #include "scratch_dir.h"
 #include "stdio_capture.h"
+#include "test_files.h"
 
 namespace {
 
 using bmptest::BmpLayout;
 using bmptest::Bytes;
 
-const Bytes kSentinel = {'o', 'l', 'd', ' ', 'o', 'u', 't', 'p', 'u', 't'};
+using bmptest::kSentinel;
 
 // Runs one call on `input` with an output file present beforehand (or not)
 // and reports every way it differs from the oracle; empty when it matches.
@@ -64,19 +65,8 @@ class CallChecker {
     std::string out_ = dir_ / "out.bmp";
 };
 
-Bytes With(Bytes bytes, size_t offset, size_t size, uint32_t value) {
-    bmptest::PutLE(bytes, offset, size, value);
-    return bytes;
-}
-
-Bytes Build(int32_t width, int32_t height, uint16_t bitCount, int32_t palette = -1) {
-    BmpLayout layout;
-    layout.width = width;
-    layout.height = height;
-    layout.bitCount = bitCount;
-    layout.paletteEntries = palette;
-    return bmptest::BuildBmp(layout);
-}
+using bmptest::Build;
+using bmptest::With;
 
 // A small valid file with its size fields replaced: the pixel data it
 // claims is not there.

@@ -17,6 +17,7 @@
 #include "bmpcontrast.h"
 #include "scratch_dir.h"
 #include "stdio_capture.h"
+#include "test_files.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define BMPC_SANITIZED 1
@@ -31,19 +32,12 @@ namespace fs = std::filesystem;
 namespace {
 
 using bmptest::Bytes;
+using bmptest::MappedBytes;
+using bmptest::With;
 
+// Sized bitmaps with a pattern of their own.
 Bytes Build(int32_t width, int32_t height, uint16_t bitCount, uint32_t seed) {
-    bmptest::BmpLayout layout;
-    layout.width = width;
-    layout.height = height;
-    layout.bitCount = bitCount;
-    layout.seed = seed;
-    return bmptest::BuildBmp(layout);
-}
-
-Bytes With(Bytes bytes, size_t offset, size_t size, uint32_t value) {
-    bmptest::PutLE(bytes, offset, size, value);
-    return bytes;
+    return bmptest::Build(width, height, bitCount, -1, seed);
 }
 
 // Points the standard streams at /dev/null while calls print from several
@@ -169,14 +163,6 @@ int OpenDescriptors() {
 
 size_t HeapInUse() { return mallinfo2().uordblks; }
 
-size_t MappedBytes() {
-    std::FILE* f = std::fopen("/proc/self/statm", "r");
-    unsigned long pages = 0;
-    if (f == nullptr || std::fscanf(f, "%lu", &pages) != 1) std::abort();
-    std::fclose(f);
-    return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
-}
-
 TEST(Endurance, TenThousandCallsEndingEveryWayLeaveNothingBehind) {
     bmptest::ScratchDir dir;
     const Bytes valid = Build(33, 9, 24, 7);
@@ -232,7 +218,7 @@ TEST(Endurance, TenThousandCallsEndingEveryWayLeaveNothingBehind) {
     std::string problems;
     int fds[2] = {};
     size_t heap[2] = {};
-    [[maybe_unused]] size_t mapped[2] = {};
+    [[maybe_unused]] uint64_t mapped[2] = {};
     {
         SilencedStdio quiet;
         // Stdio buffers and the like are allocated once, by the calls and by

@@ -18,6 +18,7 @@
 #include "bmpcontrast.h"
 #include "scratch_dir.h"
 #include "stdio_capture.h"
+#include "test_files.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define BMPC_SANITIZER_RESERVES_SHADOW 1
@@ -34,49 +35,14 @@ namespace {
 
 using bmptest::Bytes;
 
-const Bytes kSentinel = {'o', 'l', 'd', ' ', 'o', 'u', 't', 'p', 'u', 't'};
-
-Bytes With(Bytes bytes, size_t offset, size_t size, uint32_t value) {
-    bmptest::PutLE(bytes, offset, size, value);
-    return bytes;
-}
-
-Bytes Build(int32_t width, int32_t height, uint16_t bitCount) {
-    bmptest::BmpLayout layout;
-    layout.width = width;
-    layout.height = height;
-    layout.bitCount = bitCount;
-    return bmptest::BuildBmp(layout);
-}
-
-struct Outcome {
-    int32_t result = 0;
-    std::string out;
-    std::string err;
-};
-
-Outcome Call(const char16_t* in, const char16_t* out, int32_t level) {
-    Outcome o;
-    const auto text = bmptest::CaptureStdio([&] { o.result = BMPContrast(in, out, level); });
-    o.out = text.out;
-    o.err = text.err;
-    return o;
-}
-
-Outcome Call(const std::string& in, const std::string& out, int32_t level = 150) {
-    return Call(bmptest::U16(in).c_str(), bmptest::U16(out).c_str(), level);
-}
+using bmptest::Build;
+using bmptest::Call;
+using bmptest::kSentinel;
+using bmptest::MappedBytes;
+using bmptest::Outcome;
+using bmptest::With;
 
 // ---------------------------------------------------------------- allocation
-
-// Address space the process has mapped, from /proc/self/statm.
-[[maybe_unused]] uint64_t MappedBytes() {
-    std::FILE* f = std::fopen("/proc/self/statm", "r");
-    unsigned long long pages = 0;
-    if (f == nullptr || std::fscanf(f, "%llu", &pages) != 1) std::abort();
-    std::fclose(f);
-    return pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-}
 
 [[maybe_unused]] int OpenDescriptors() {
     int count = 0;

@@ -1,13 +1,17 @@
 #include "batch_plan.h"
 
-#include <sys/stat.h>
-
-#include <climits>
-#include <cstdlib>
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <map>
+#include <system_error>
 #include <utility>
 
+#include "platform/platform.h"
 #include "report.h"
 #include "temp_file.h"
 
@@ -16,42 +20,107 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// In place, the result replaces the file a symbolic link points to, not the
-// link; so the destination is the resolved path.
-std::string Resolved(const std::string& path) {
-    char* real = realpath(path.c_str(), nullptr);
-    if (real == nullptr) return path;  // the conversion will report why
-    std::string result = real;
-    std::free(real);
-    return result;
+bool IsBmpName(const fs::path& p) {
+    std::string ext = p.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext == ".bmp";
+}
+
+// The .bmp files under `dir`, sorted so that runs and dry runs agree.
+std::vector<std::string> BmpFilesUnder(const std::string& dir) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (it->is_regular_file(typeError) && IsBmpName(it->path())) {
+            found.push_back(it->path().string());
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+bool ReadNames(const Options& options, std::vector<std::string>& names, std::string& error) {
+    std::string text;
+    if (options.filesFrom == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), {});
+    } else {
+        std::ifstream in(options.filesFrom, std::ios::binary);
+        if (!in) {
+            error = "cannot read the list " + Quoted(options.filesFrom);
+            return false;
+        }
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const char separator = options.nulSeparated ? '\0' : '\n';
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(separator, start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) names.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return true;
 }
 
 }  // namespace
 
-std::vector<BatchItem> PlanBatch(const Options& options) {
+bool CollectInputs(const Options& options, std::vector<std::string>& inputs,
+                   std::vector<std::string>& roots, std::string& error) {
+    std::vector<std::string> named = options.files;
+    if (!options.filesFrom.empty() && !ReadNames(options, named, error)) return false;
+    for (const std::string& name : named) {
+        const auto info = platform::Stat(name);
+        if (options.recursive && info && info->directory) {
+            for (std::string& file : BmpFilesUnder(name)) {
+                inputs.push_back(std::move(file));
+                roots.push_back(name);
+            }
+        } else {
+            inputs.push_back(name);
+            roots.emplace_back();
+        }
+    }
+    return true;
+}
+
+std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::string>& inputs,
+                                 const std::vector<std::string>& roots) {
     std::vector<BatchItem> items;
-    items.reserve(options.files.size());
-    const mode_t fresh = 0666 & ~CreationMask();
+    items.reserve(inputs.size());
+    const uint32_t fresh = 0666 & ~static_cast<uint32_t>(CreationMask());
     std::map<std::string, size_t> claimed;  // destination -> item that has it
-    std::map<std::pair<dev_t, ino_t>, size_t> seen;
-    for (const std::string& input : options.files) {
+    std::map<std::pair<uint64_t, uint64_t>, size_t> seen;
+    for (size_t k = 0; k < inputs.size(); ++k) {
+        const std::string& input = inputs[k];
         BatchItem item;
         item.input = input;
         item.mode = fresh;
+        const auto info = platform::Stat(input);
+        if (info && info->directory) {
+            item.problem = Quoted(input) +
+                           " not converted: it is a folder (use -r to convert the .bmp files "
+                           "under it)";
+            items.push_back(std::move(item));
+            continue;
+        }
+        // Never readable by more people than the input is.
+        if (info) item.mode = fresh & info->permissions;
         if (options.inPlace) {
-            item.destination = Resolved(input);
-            struct stat st {};
-            if (stat(input.c_str(), &st) == 0) {
-                item.mode = st.st_mode & 07777;
+            item.destination = platform::Resolved(input);
+            if (info) {
+                item.mode = info->permissions;
                 const auto [it, added] =
-                    seen.emplace(std::pair(st.st_dev, st.st_ino), items.size());
+                    seen.emplace(std::pair(info->device, info->inode), items.size());
                 if (!added) {
                     item.problem = Quoted(input) + " not converted: it is the same file as " +
                                    Quoted(items[it->second].input);
                 }
             }
         } else {
-            const fs::path name = fs::path(input).filename();
+            const fs::path name = roots[k].empty() ? fs::path(input).filename()
+                                                   : fs::path(input).lexically_relative(roots[k]);
             if (name.empty() || name == "." || name == "..") {
                 item.problem = Quoted(input) + " not converted: it does not name a file";
             } else {

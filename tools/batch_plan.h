@@ -1,8 +1,7 @@
 // Where each file of a batch goes, decided before any conversion starts.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,14 +12,25 @@ namespace bmpcontrast_cli {
 struct BatchItem {
     std::string input;
     std::string destination;
-    mode_t mode = 0644;   // permissions of the result
-    std::string problem;  // non-empty: not converted, for this reason
+    uint32_t mode = 0644;  // permissions of the result
+    std::string problem;   // non-empty: not converted, for this reason
 };
 
-// One item per input, in order. An input whose destination another input
-// already claims (two "a/x.bmp", "b/x.bmp" into one directory, or one file
-// named twice for --in-place) gets a problem instead of a destination, so
-// that nothing is converted twice or silently overwritten.
-std::vector<BatchItem> PlanBatch(const Options& options);
+// The inputs named on the command line and in --files-from, with folders
+// expanded to the .bmp files under them (any case) when recursive. Returns
+// false, with `error` set, when the list of names cannot be read.
+bool CollectInputs(const Options& options, std::vector<std::string>& inputs,
+                   std::vector<std::string>& roots, std::string& error);
+
+// One item per input, in order. A folder given without --recursive is an
+// item with a problem. An input whose destination another input already
+// claims (two "a/x.bmp", "b/x.bmp" into one directory, or one file named
+// twice for --in-place) gets a problem instead of a destination, so that
+// nothing is converted twice or silently overwritten. A result never gets
+// wider permissions than its input. `roots[k]` is the folder input k was
+// found under ("" for a file named directly): its path below the folder is
+// kept under --out-dir.
+std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::string>& inputs,
+                                 const std::vector<std::string>& roots);
 
 }  // namespace bmpcontrast_cli

@@ -1,111 +1,97 @@
 #include "batch_run.h"
 
-#include <fcntl.h>
-#include <sched.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "batch_plan.h"
-#include "bmpcontrast.h"
+#include "bmp_peek.h"
+#include "convert_file.h"
 #include "exit_status.h"
 #include "interrupt.h"
+#include "platform/platform.h"
 #include "progress.h"
 #include "report.h"
-#include "temp_file.h"
-#include "utf16.h"
 
 namespace bmpcontrast_cli {
 namespace {
 
-unsigned AvailableProcessors() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0) {
-        const int n = CPU_COUNT(&set);
-        if (n > 0) return static_cast<unsigned>(n);
-    }
-    return std::max(1u, std::thread::hardware_concurrency());
+// Lines go out in one piece each, so that nothing another writer prints
+// can land inside one.
+void Print(std::FILE* to, const std::string& lines) {
+    if (lines.empty()) return;
+    std::fwrite(lines.data(), 1, lines.size(), to);
+    std::fflush(to);
 }
 
-// The scratch file sits next to the destination, so that the final rename
-// stays within one file system; the dot keeps it out of plain listings.
-std::string ScratchPrefix(const std::string& destination) {
-    const std::filesystem::path dest(destination);
-    std::string name = ".";
-    name += dest.filename().string();
-    name += ".bmpcontrast-";
-    return (dest.parent_path() / name).string();
+Job JobFor(const BatchItem& item, const Options& options) {
+    Job job;
+    job.input = item.input;
+    job.destination = item.destination;
+    job.mode = item.mode;
+    job.level = options.level;
+    job.replace = options.force || options.inPlace;
+    job.preserve = options.preserve;
+    job.strict = options.strict;
+    job.verbose = options.verbose;
+    job.maxPixels = options.maxPixels;
+    return job;
 }
 
-bool Convert(const BatchItem& item, const Options& options) {
-    if (!item.problem.empty()) {
-        Say(item.problem);
-        return false;
-    }
-    const bool replace = options.force || options.inPlace;
-    struct stat st {};
-    if (!replace && lstat(item.destination.c_str(), &st) == 0) {
-        Say(Quoted(item.destination) + " already exists; not overwritten (use --force)");
-        return false;
-    }
-    const auto input16 = Utf8ToUtf16(item.input);
-    if (!input16) {
-        Say(Quoted(item.input) + " not converted: the name is not valid UTF-8");
-        return false;
-    }
-    TempFile scratch(ScratchPrefix(item.destination), item.mode);
-    if (!scratch.valid()) {
-        Say("cannot write output " + Quoted(item.destination) + ": " + std::strerror(errno));
-        return false;
-    }
-    const auto scratch16 = Utf8ToUtf16(scratch.path());
-    if (!scratch16) {
-        Say(Quoted(item.destination) + " not written: the name is not valid UTF-8");
-        return false;
-    }
-    errno = 0;
-    const int32_t result = BMPContrast(input16->c_str(), scratch16->c_str(), options.level);
-    const int error = errno;
-    if (result != Success) {
-        ReportFailure(result, error, item.input, item.destination, true);
-        return false;
-    }
-    if (const int moveError = scratch.MoveTo(item.destination, replace); moveError != 0) {
-        if (moveError == EEXIST) {
-            Say(Quoted(item.destination) + " already exists; not overwritten (use --force)");
+// -n: what a run would do to each file, and nothing done.
+int DryRun(const std::vector<BatchItem>& items, const Options& options) {
+    size_t refused = 0;
+    for (const BatchItem& item : items) {
+        std::string line;
+        if (!item.problem.empty()) {
+            line = item.problem;
+        } else if (const auto peek = PeekBmp(item.input); !peek) {
+            line = Quoted(item.input) + " would be refused: not a readable bitmap";
+        } else if (const std::string why = PreCheck(*peek, options.strict, options.maxPixels);
+                   !why.empty()) {
+            line = Quoted(item.input) + " would be refused: " + why;
+        } else if (peek->compression != 0 ||
+                   (peek->bitCount != 8 && peek->bitCount != 24 && peek->bitCount != 32)) {
+            line = Quoted(item.input) + " would be refused: " +
+                   (peek->compression != 0 ? "compressed" : "unsupported bit depth");
+        } else if (platform::NameExists(item.destination)) {
+            if (options.force || options.inPlace) {
+                Print(stdout, "would overwrite " + Quoted(item.destination) + "\n");
+                continue;
+            }
+            line = Quoted(item.destination) + " already exists; would not be overwritten";
         } else {
-            Say("cannot write output " + Quoted(item.destination) + ": " +
-                std::strerror(moveError));
+            Print(stdout, "would write " + Quoted(item.destination) + "\n");
+            continue;
         }
-        return false;
+        ++refused;
+        Say(line);
     }
-    return true;
+    if (!options.quiet) {
+        std::fprintf(stderr, "dry run: %zu would be converted, %zu would fail\n",
+                     items.size() - refused, refused);
+    }
+    return refused == 0 ? kExitOk : kExitFailed;
 }
 
-// With --quiet the library's success lines are not wanted; its error lines
-// on standard error still are.
-void SilenceStdout() {
-    std::fflush(stdout);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null < 0) return;
-    dup2(null, STDOUT_FILENO);
-    close(null);
-}
+struct Slot {
+    std::unique_ptr<platform::Worker> worker;
+    std::optional<size_t> busy;  // the item it is converting
+};
 
 }  // namespace
 
 int RunBatch(const Options& options) {
-    if (!options.outDir.empty()) {
+    std::vector<std::string> inputs, roots;
+    if (std::string error; !CollectInputs(options, inputs, roots, error)) {
+        Say(error);
+        return kExitFailed;
+    }
+    if (!options.outDir.empty() && !options.dryRun) {
         std::error_code ec;
         std::filesystem::create_directories(options.outDir, ec);
         if (ec) {
@@ -113,50 +99,102 @@ int RunBatch(const Options& options) {
             return kExitFailed;
         }
     }
-    const std::vector<BatchItem> items = PlanBatch(options);
-    if (options.quiet) SilenceStdout();
+    const std::vector<BatchItem> items = PlanBatch(options, inputs, roots);
+    if (options.dryRun) return DryRun(items, options);
 
-    const unsigned wanted = options.jobs != 0 ? options.jobs : AvailableProcessors();
-    const auto workers = static_cast<unsigned>(std::min<size_t>(wanted, items.size()));
-    std::atomic<size_t> next{0};
-    std::atomic<size_t> failed{0};
-    std::atomic<size_t> finished{0};
+    const unsigned wanted = options.jobs != 0 ? options.jobs : platform::AvailableProcessors();
+    const auto count = std::max<size_t>(1, std::min<size_t>(wanted, items.size()));
+    // Workers start before any thread exists in this process.
+    std::vector<Slot> slots(count);
+    for (Slot& s : slots) s.worker = platform::Worker::Start(WorkerMain);
+
+    size_t failed = 0, finished = 0, next = 0;
     InterruptWatch interrupt;
     Progress progress(items.size());
     if (WantProgress(items.size(), options.quiet)) progress.Start();
-    auto work = [&] {
-        while (interrupt.received() == 0) {
-            const size_t i = next.fetch_add(1);
-            if (i >= items.size()) break;
-            const bool ok = Convert(items[i], options);
-            if (!ok) failed.fetch_add(1);
-            finished.fetch_add(1);
-            progress.Step(ok);
+    auto finish = [&](bool ok, const Outcome* outcome) {
+        if (outcome != nullptr) {
+            Print(stdout, outcome->out);
+            Print(stderr, outcome->err);
+        }
+        if (!ok) ++failed;
+        ++finished;
+        progress.Step(ok);
+    };
+    // Hands each idle worker the next file; files that are refused before
+    // any conversion are settled here.
+    auto dispatch = [&] {
+        for (Slot& s : slots) {
+            while (!s.busy && s.worker && interrupt.received() == 0 && next < items.size()) {
+                const BatchItem& item = items[next++];
+                if (!item.problem.empty()) {
+                    Say(item.problem);
+                    finish(false, nullptr);
+                    continue;
+                }
+                if (s.worker->Send(Encode(JobFor(item, options))))
+                    s.busy = next - 1;
+                else
+                    --next, s.worker.reset();
+            }
         }
     };
-    std::vector<std::thread> pool;
-    for (unsigned k = 1; k < workers; ++k) {
-        // Fewer threads than asked for is no reason to give up.
-        try {
-            pool.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;
+    for (;;) {
+        dispatch();
+        std::vector<platform::Worker*> active;
+        std::vector<Slot*> owners;
+        for (Slot& s : slots) {
+            if (s.busy) active.push_back(s.worker.get()), owners.push_back(&s);
+        }
+        if (active.empty()) {
+            if (interrupt.received() != 0 || next >= items.size()) break;
+            // Every worker is gone: start new ones, or give up on the rest.
+            bool any = false;
+            for (Slot& s : slots) {
+                if (!s.worker) s.worker = platform::Worker::Start(WorkerMain);
+                any = any || s.worker != nullptr;
+            }
+            if (!any) {
+                Say("cannot start a worker process; " + std::to_string(items.size() - next) +
+                    " files not converted");
+                while (next < items.size()) ++next, finish(false, nullptr);
+                break;
+            }
+            continue;
+        }
+        for (const size_t k : platform::Worker::Readable(active, 100)) {
+            Slot& s = *owners[k];
+            const BatchItem& item = items[*s.busy];
+            std::string message;
+            Outcome outcome;
+            if (s.worker->Receive(message) && Decode(message, outcome)) {
+                finish(outcome.ok, &outcome);
+            } else {
+                // The worker died on this file: the file fails, the batch goes on.
+                const std::string how = s.worker->Reap();
+                Say(Quoted(item.input) + " not converted: the conversion crashed" +
+                    (how.empty() ? "" : " (" + how + ")"));
+                finish(false, nullptr);
+                s.worker = platform::Worker::Start(WorkerMain);
+            }
+            s.busy.reset();
         }
     }
-    work();  // the main thread is one of the workers
-    for (auto& t : pool) t.join();
+    for (Slot& s : slots) {
+        if (s.worker) s.worker->Reap();
+    }
     progress.Stop();
 
-    const size_t bad = failed.load();
-    const size_t done = finished.load();
     std::fflush(stdout);
-    if (done < items.size()) {
-        Say("interrupted; " + std::to_string(items.size() - done) + " of " +
+    if (finished < items.size()) {
+        Say("interrupted; " + std::to_string(items.size() - finished) + " of " +
             std::to_string(items.size()) + " files not started");
     }
-    if (!options.quiet) std::fprintf(stderr, "%zu converted, %zu failed\n", done - bad, bad);
+    if (!options.quiet) {
+        std::fprintf(stderr, "%zu converted, %zu failed\n", finished - failed, failed);
+    }
     interrupt.Finish();  // ends the process here if a signal came
-    return bad == 0 ? kExitOk : kExitFailed;
+    return failed == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace bmpcontrast_cli

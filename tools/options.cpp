@@ -13,8 +13,13 @@ bool ParseInteger(std::string_view text, T& value) {
     return !text.empty() && ec == std::errc() && ptr == end;
 }
 
+bool ParseLevel(std::string_view text, int32_t& level) {
+    return ParseInteger(text, level) && level > 0;
+}
+
 bool LooksLikeOption(std::string_view arg) {
     if (arg.size() < 2 || arg[0] != '-') return false;
+    if (arg == "-0") return true;  // --null, not a number
     return !(arg[1] >= '0' && arg[1] <= '9');
 }
 
@@ -25,21 +30,46 @@ Options UsageError(std::string reason) {
     return o;
 }
 
+std::string BadLevel(std::string_view v) {
+    return "LEVEL must be a positive integer in the 32-bit range, not '" + std::string(v) + "'";
+}
+
 // Checks the batch options against each other once all are known.
 Options FinishBatch(Options o, bool haveLevel) {
-    if (!haveLevel) return UsageError("batch mode needs --level N");
-    if (o.level <= 0) return UsageError("--level must be a positive integer");
+    if (!haveLevel) {
+        if (o.files.empty()) return UsageError("batch mode needs --level N");
+        if (!ParseLevel(o.files.front(), o.level)) return UsageError(BadLevel(o.files.front()));
+        o.files.erase(o.files.begin());
+    }
     if (o.inPlace && !o.outDir.empty())
         return UsageError("--in-place and --out-dir exclude each other");
     if (!o.inPlace && o.outDir.empty())
         return UsageError("batch mode needs --out-dir DIR or --in-place");
-    if (o.files.empty()) return UsageError("no input files given");
+    if (o.files.empty() && o.filesFrom.empty()) return UsageError("no input files given");
     for (const auto& f : o.files) {
         if (f == "-") return UsageError("'-' (standard input) cannot be used in batch mode");
     }
     o.mode = Options::Mode::Batch;
     return o;
 }
+
+enum class Kind { Flag, Value };
+struct Spec {
+    char id;         // the short name, or a capital for a long-only option
+    char shortName;  // 0: long only
+    std::string_view longName;
+    Kind kind;
+};
+constexpr Spec kSpecs[] = {
+    {'h', 'h', "--help", Kind::Flag},     {'V', 'V', "--version", Kind::Flag},
+    {'l', 'l', "--level", Kind::Value},   {'o', 'o', "--out-dir", Kind::Value},
+    {'j', 'j', "--jobs", Kind::Value},    {'f', 'f', "--force", Kind::Flag},
+    {'i', 'i', "--in-place", Kind::Flag}, {'q', 'q', "--quiet", Kind::Flag},
+    {'v', 'v', "--verbose", Kind::Flag},  {'r', 'r', "--recursive", Kind::Flag},
+    {'n', 'n', "--dry-run", Kind::Flag},  {'p', 'p', "--preserve", Kind::Flag},
+    {'0', '0', "--null", Kind::Flag},     {'F', 0, "--files-from", Kind::Value},
+    {'S', 0, "--strict", Kind::Flag},     {'M', 0, "--max-pixels", Kind::Value},
+};
 
 }  // namespace
 
@@ -48,7 +78,64 @@ Options ParseOptions(int argc, const char* const* argv) {
     bool batch = false;
     bool haveLevel = false;
     bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
+    std::string problem;
+    // Applies one option; `v` is its value for options that take one.
+    auto apply = [&](const Spec& spec, std::string_view v) -> bool {
+        const std::string shown(spec.longName);
+        switch (spec.id) {
+            case 'h':
+                o.mode = Options::Mode::Help;
+                return true;
+            case 'V':
+                o.mode = Options::Mode::Version;
+                return true;
+            case 'l':
+                if (!ParseLevel(v, o.level)) return problem = BadLevel(v), false;
+                haveLevel = true;
+                return true;
+            case 'o':
+                if (v.empty()) return problem = shown + " needs a directory", false;
+                o.outDir = v;
+                return batch = true;
+            case 'j':
+                if (!ParseInteger(v, o.jobs) || o.jobs == 0) {
+                    return problem =
+                               shown + " must be a positive integer, not '" + std::string(v) + "'",
+                           false;
+                }
+                return batch = true;
+            case 'f':
+                return o.force = true;
+            case 'i':
+                return o.inPlace = batch = true;
+            case 'q':
+                return o.quiet = true;
+            case 'v':
+                return o.verbose = true;
+            case 'r':
+                return o.recursive = batch = true;
+            case 'n':
+                return o.dryRun = batch = true;
+            case 'p':
+                return o.preserve = true;
+            case '0':
+                return o.nulSeparated = true;
+            case 'S':
+                return o.strict = true;
+            case 'M':
+                if (!ParseInteger(v, o.maxPixels) || o.maxPixels == 0) {
+                    return problem =
+                               shown + " must be a positive integer, not '" + std::string(v) + "'",
+                           false;
+                }
+                return true;
+            default:  // 'F': --files-from
+                if (v.empty()) return problem = shown + " needs a file name", false;
+                o.filesFrom = v;
+                return batch = true;
+        }
+    };
+    for (int i = 1; i < argc && o.mode == Options::Mode::Usage; ++i) {
         const std::string_view arg = argv[i];
         if (optionsEnded || !LooksLikeOption(arg)) {
             o.files.emplace_back(arg);
@@ -58,82 +145,60 @@ Options ParseOptions(int argc, const char* const* argv) {
             optionsEnded = true;
             continue;
         }
-        // Split "--name=value" and "-xVALUE" into name and attached value.
-        std::string_view name = arg;
-        std::string_view attached;
-        bool hasAttached = false;
+        const std::string unknown = "unknown option '" + std::string(arg) + "'";
         if (arg.starts_with("--")) {
-            if (const auto eq = arg.find('='); eq != std::string_view::npos) {
-                name = arg.substr(0, eq), attached = arg.substr(eq + 1), hasAttached = true;
+            const auto eq = arg.find('=');
+            const std::string_view name = arg.substr(0, eq);
+            const Spec* spec = nullptr;
+            for (const Spec& s : kSpecs) {
+                if (s.longName == name) spec = &s;
             }
-        } else if (arg.size() > 2) {
-            name = arg.substr(0, 2), attached = arg.substr(2), hasAttached = true;
+            if (spec == nullptr) return UsageError(unknown);
+            std::string_view v;
+            if (spec->kind == Kind::Flag) {
+                if (eq != std::string_view::npos) return UsageError(unknown);
+            } else if (eq != std::string_view::npos) {
+                v = arg.substr(eq + 1);
+            } else if (i + 1 < argc) {
+                v = argv[++i];
+            } else {
+                return UsageError(std::string(name) + " needs a value");
+            }
+            if (!apply(*spec, v)) return UsageError(problem);
+            continue;
         }
-        auto is = [&](std::string_view shortName, std::string_view longName) {
-            return name == shortName || name == longName;
-        };
-        // Fetches the option's value, attached or in the next argument.
-        auto value = [&](std::string_view& out) {
-            if (hasAttached) {
-                out = attached;
-                return true;
+        // A cluster of short options: flags, then at most one that takes
+        // the rest of the cluster or the next argument as its value.
+        for (size_t k = 1; k < arg.size(); ++k) {
+            const Spec* spec = nullptr;
+            for (const Spec& s : kSpecs) {
+                if (s.shortName == arg[k]) spec = &s;
             }
-            if (i + 1 >= argc) return false;
-            out = argv[++i];
-            return true;
-        };
-        auto flag = [&](bool& target) {
-            if (hasAttached) return false;
-            target = true;
-            batch = true;
-            return true;
-        };
-        std::string_view v;
-        const std::string shown(name);
-        if (is("-h", "--help")) {
-            if (hasAttached) return UsageError("unknown option '" + std::string(arg) + "'");
-            o.mode = Options::Mode::Help;
-            return o;
-        } else if (is("-V", "--version")) {
-            if (hasAttached) return UsageError("unknown option '" + std::string(arg) + "'");
-            o.mode = Options::Mode::Version;
-            return o;
-        } else if (is("-l", "--level")) {
-            if (!value(v)) return UsageError(shown + " needs a value");
-            if (!ParseInteger(v, o.level)) {
-                return UsageError("LEVEL must be an integer in the 32-bit range, not '" +
-                                  std::string(v) + "'");
+            if (spec == nullptr) return UsageError(unknown);
+            std::string_view v;
+            if (spec->kind == Kind::Value) {
+                if (k + 1 < arg.size()) {
+                    v = arg.substr(k + 1);
+                } else if (i + 1 < argc) {
+                    v = argv[++i];
+                } else {
+                    return UsageError(std::string(spec->longName) + " needs a value");
+                }
+                k = arg.size();
             }
-            haveLevel = batch = true;
-        } else if (is("-o", "--out-dir")) {
-            if (!value(v) || v.empty()) return UsageError(shown + " needs a directory");
-            o.outDir = v;
-            batch = true;
-        } else if (is("-j", "--jobs")) {
-            if (!value(v)) return UsageError(shown + " needs a value");
-            if (!ParseInteger(v, o.jobs) || o.jobs == 0) {
-                return UsageError(shown + " must be a positive integer, not '" + std::string(v) +
-                                  "'");
-            }
-            batch = true;
-        } else if (is("-f", "--force")) {
-            if (!flag(o.force)) return UsageError("unknown option '" + std::string(arg) + "'");
-        } else if (is("-i", "--in-place")) {
-            if (!flag(o.inPlace)) return UsageError("unknown option '" + std::string(arg) + "'");
-        } else if (is("-q", "--quiet")) {
-            if (!flag(o.quiet)) return UsageError("unknown option '" + std::string(arg) + "'");
-        } else {
-            return UsageError("unknown option '" + std::string(arg) + "'");
+            if (!apply(*spec, v)) return UsageError(problem);
+            if (o.mode != Options::Mode::Usage) break;
         }
     }
+    if (o.mode != Options::Mode::Usage) return o;  // --help, --version
     if (batch) return FinishBatch(std::move(o), haveLevel);
 
-    if (o.files.empty()) return o;  // bare call: usage without a reason
-    if (o.files.size() != 3) return UsageError("expected INPUT OUTPUT LEVEL");
-    if (!ParseInteger(std::string_view(o.files[2]), o.level)) {
-        return UsageError("LEVEL must be an integer in the 32-bit range");
+    if (o.files.empty() && !haveLevel) return o;  // bare call: usage without a reason
+    if (o.files.size() != (haveLevel ? 2u : 3u)) return UsageError("expected INPUT OUTPUT LEVEL");
+    if (!haveLevel) {
+        if (!ParseLevel(o.files[2], o.level)) return UsageError(BadLevel(o.files[2]));
+        o.files.pop_back();
     }
-    o.files.pop_back();
     o.mode = Options::Mode::Single;
     return o;
 }

@@ -6,9 +6,12 @@
 #include <cstring>
 #include <optional>
 
+#include "bmp_peek.h"
 #include "bmpcontrast.h"
 #include "exit_status.h"
 #include "help.h"
+#include "platform/platform.h"
+#include "refusal_hint.h"
 #include "report.h"
 #include "std_streams.h"
 #include "temp_file.h"
@@ -52,6 +55,16 @@ int RunSingle(const Options& options) {
     // is read or written.
     if (!fromStdin && !Utf8ToUtf16(inputArg)) return UsageFailure("INPUT is not valid UTF-8");
     if (!toStdout && !Utf8ToUtf16(outputArg)) return UsageFailure("OUTPUT is not valid UTF-8");
+    // Image bytes are never meant for a person's screen.
+    if (toStdout && platform::IsTerminal(platform::StdStream::Out)) {
+        return UsageFailure("standard output is a terminal; redirect it to write the image there");
+    }
+    const auto inputInfo = fromStdin ? std::nullopt : platform::Stat(inputArg);
+    if (inputInfo && inputInfo->directory) {
+        return Fail("cannot open input " + Quoted(inputArg) +
+                    ": it is a folder (use -r and --out-dir to convert the files in it)");
+    }
+    const bool outputExisted = !toStdout && platform::NameExists(outputArg);
 
     // Before anything can print: from here on, file descriptor 1 carries
     // nothing but the image.
@@ -89,12 +102,56 @@ int RunSingle(const Options& options) {
     // Only a scratch file in a $TMPDIR that is not UTF-8 can fail here.
     if (!input16 || !output16) return Fail("temporary directory name is not valid UTF-8");
 
+    const auto peek = PeekBmp(inputPath);
+    if (peek) {
+        if (const std::string why = PreCheck(*peek, options.strict, options.maxPixels);
+            !why.empty()) {
+            return Fail(Quoted(inputName) + " not converted: " + why);
+        }
+    }
+
     errno = 0;
-    const int32_t result = BMPContrast(input16->c_str(), output16->c_str(), options.level);
-    const int error = errno;
+    int32_t result = 0;
+    int error = 0;
+    if (options.quiet) {
+        // Quiet drops the success line only; anything else still shows.
+        std::string lines;
+        {
+            platform::OutputCapture capture;
+            result = BMPContrast(input16->c_str(), output16->c_str(), options.level);
+            error = errno;
+            lines = capture.Take();
+        }
+        const std::string success = "Success: Contrast adjustment applied.\n";
+        if (const size_t at = lines.find(success); at != std::string::npos) {
+            lines.erase(at, success.size());
+        }
+        std::fputs(lines.c_str(), stderr);
+    } else {
+        result = BMPContrast(input16->c_str(), output16->c_str(), options.level);
+        error = errno;
+    }
     if (result != Success) {
         ReportFailure(result, error, inputName, outputName, false);
+        if (peek && (result == CompressionUnsupported || result == UnsupportedBitDepth)) {
+            if (const std::string hint = RefusalHint(*peek, inputName); !hint.empty()) Say(hint);
+        }
         return kExitFailed;
+    }
+    if (peek) {
+        if (const std::string warning = PaletteWarning(*peek, inputName); !warning.empty()) {
+            Say(warning);
+        }
+    }
+    // A new output is never readable by more people than its input.
+    if (!toStdout && inputInfo && (!outputExisted || options.preserve)) {
+        if (const auto outInfo = platform::Stat(outputArg); outInfo && outInfo->regular) {
+            const uint32_t narrowed = outInfo->permissions & inputInfo->permissions;
+            if (narrowed != outInfo->permissions || options.preserve) {
+                platform::ApplyMetadata(outputArg, narrowed,
+                                        options.preserve ? &*inputInfo : nullptr);
+            }
+        }
     }
     if (image) {
         if (const int sendError = image->Send(spooledOutput->fd()); sendError != 0) {

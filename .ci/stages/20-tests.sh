@@ -5,4 +5,4 @@ set -euo pipefail
 export BMPCONTRAST_REQUIRE_PEERS=1
 cmake -S . -B build -DBMPCONTRAST_WERROR=ON >/dev/null
 # The README's test command:
-cmake -S . -B build && cmake --build build -j2 && ctest --test-dir build --output-on-failure -j2
+cmake -S . -B build -DBMPCONTRAST_BUILD_TESTS=ON && cmake --build build -j2 && ctest --test-dir build --output-on-failure -j2

@@ -1,10 +1,13 @@
 #include "run_tool.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -20,6 +23,22 @@ std::string Slurp(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// argv for execv: the tool, then `args`. `copies` owns the strings.
+std::vector<char*> Argv(const std::vector<std::string>& args, std::vector<std::string>& copies) {
+    copies.clear();
+    copies.push_back(BMPCONTRAST_TOOL_PATH);
+    copies.insert(copies.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+void Decode(int wstatus, ToolRun& run) {
+    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    run.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+}
+
 }  // namespace
 
 ToolRun RunTool(const std::vector<std::string>& args, const ToolIo& io) {
@@ -31,12 +50,8 @@ ToolRun RunTool(const std::vector<std::string>& args, const ToolIo& io) {
     int stdinPipe[2];
     if (outFd < 0 || errFd < 0 || pipe(stdinPipe) != 0) throw std::runtime_error("test setup");
 
-    std::vector<char*> argv;
-    std::string tool = BMPCONTRAST_TOOL_PATH;
-    argv.push_back(tool.data());
-    std::vector<std::string> copies(args);
-    for (auto& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<std::string> copies;
+    std::vector<char*> argv = Argv(args, copies);
 
     const pid_t pid = fork();
     if (pid == 0) {
@@ -68,13 +83,86 @@ ToolRun RunTool(const std::vector<std::string>& args, const ToolIo& io) {
     feeder.join();
 
     ToolRun run;
-    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    Decode(wstatus, run);
     run.out = Slurp(outName);
     run.err = Slurp(errName);
     close(outFd);
     close(errFd);
     unlink(outName);
     unlink(errName);
+    return run;
+}
+
+ToolProcess::ToolProcess(const std::vector<std::string>& args) {
+    char outName[] = "/tmp/bmpc_tool_out_XXXXXX";
+    char errName[] = "/tmp/bmpc_tool_err_XXXXXX";
+    outFd_ = mkstemp(outName);
+    errFd_ = mkstemp(errName);
+    if (outFd_ < 0 || errFd_ < 0) throw std::runtime_error("test setup");
+    outName_ = outName, errName_ = errName;
+    std::vector<std::string> copies;
+    std::vector<char*> argv = Argv(args, copies);
+    pid_ = fork();
+    if (pid_ == 0) {
+        const int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(outFd_, 1);
+        dup2(errFd_, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+}
+
+ToolProcess::~ToolProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    close(outFd_);
+    close(errFd_);
+    unlink(outName_.c_str());
+    unlink(errName_.c_str());
+}
+
+void ToolProcess::Signal(int sig) { kill(pid_, sig); }
+
+ToolRun ToolProcess::Wait() {
+    int wstatus = 0;
+    waitpid(pid_, &wstatus, 0);
+    pid_ = -1;
+    ToolRun run;
+    Decode(wstatus, run);
+    run.out = Slurp(outName_);
+    run.err = Slurp(errName_);
+    return run;
+}
+
+ToolRun RunToolOnTerminal(const std::vector<std::string>& args) {
+    std::vector<std::string> copies;
+    std::vector<char*> argv = Argv(args, copies);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid < 0) throw std::runtime_error("forkpty");
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    ToolRun run;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(terminal, buffer, sizeof buffer);
+        if (n > 0) {
+            run.out.append(buffer, static_cast<size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;  // EIO once the tool has closed its side
+        }
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    close(terminal);
+    Decode(wstatus, run);
     return run;
 }
 

@@ -8,6 +8,7 @@ namespace tooltest {
 
 struct ToolRun {
     int status = -1;  // exit status; -1 if it did not exit normally
+    int signal = 0;   // the signal that ended it, if one did
     std::string out;
     std::string err;
 };
@@ -18,5 +19,26 @@ struct ToolIo {
 };
 
 ToolRun RunTool(const std::vector<std::string>& args, const ToolIo& io = {});
+
+// The tool started and left running, for tests that act on it meanwhile.
+class ToolProcess {
+  public:
+    explicit ToolProcess(const std::vector<std::string>& args);
+    ~ToolProcess();
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+    void Signal(int sig);
+    int pid() const { return pid_; }
+    ToolRun Wait();
+
+  private:
+    int pid_ = -1;
+    int outFd_ = -1, errFd_ = -1;
+    std::string outName_, errName_;
+};
+
+// The tool with a pseudo-terminal as standard input, output and error:
+// everything it showed there, in order.
+ToolRun RunToolOnTerminal(const std::vector<std::string>& args);
 
 }  // namespace tooltest

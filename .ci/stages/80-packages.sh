@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Debian packages: build them, check them with lintian, install them into
+# the machine, use the installed tool and build a program against the
+# installed development package, then purge them again.
+set -euo pipefail
+root=$PWD
+build=$root/build-deb
+rm -rf "$build"
+cmake -S . -B "$build" -DCMAKE_INSTALL_PREFIX=/usr -DBMPCONTRAST_BUILD_TESTS=OFF \
+  -DBMPCONTRAST_BUILD_BENCH=OFF -DBMPCONTRAST_WERROR=ON >/dev/null
+cmake --build "$build" -j2 >/dev/null
+(cd "$build" && cpack -G DEB >/dev/null)
+debs=("$build"/*.deb)
+ls -l "${debs[@]}"
+for pkg in libbmpcontrast1 libbmpcontrast-dev bmpcontrast; do
+  ls "$build/${pkg}_"*.deb >/dev/null
+done
+
+# No errors allowed (warnings are printed for the record).
+lintian --fail-on error "${debs[@]}"
+
+installed=()
+cleanup() {
+  if [ ${#installed[@]} -gt 0 ]; then dpkg --purge "${installed[@]}" >/dev/null; fi
+  rm -rf "$work"
+}
+work=$(mktemp -d)
+trap cleanup EXIT
+installed=(bmpcontrast libbmpcontrast-dev libbmpcontrast1)
+dpkg -i "${debs[@]}" >/dev/null
+
+# The installed tool, from the system's search path, on a generated sample.
+"$build"/tools/make_sample "$work/in.bmp"
+tool=$(command -v bmpcontrast)
+[ "$tool" = /usr/bin/bmpcontrast ]
+bmpcontrast "$work/in.bmp" "$work/out.bmp" 150
+bmpcontrast -q -r -o "$work/tree" 120 "$work"
+[ -f "$work/tree/in.bmp" ] && [ -f "$work/tree/out.bmp" ]
+bmpcontrast --version
+man -l /usr/share/man/man1/bmpcontrast.1.gz >/dev/null 2>&1 || zcat /usr/share/man/man1/bmpcontrast.1.gz >/dev/null
+
+# A consumer of the installed development package, through pkg-config.
+cc "$root/tests/consumers/pkgconfig_consumer/consumer.c" $(pkg-config --cflags --libs bmpcontrast) \
+  -o "$work/consumer"
+mkdir "$work/consumer-files"
+"$work/consumer" "$work/consumer-files"
+echo "packages built, lint-clean, installed and used"

@@ -1,0 +1,126 @@
+// The tool where a person watches it: on a terminal (progress line, image
+// bytes kept off the screen) and interrupted in the middle of a batch.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bmp_builder.h"
+#include "run_tool.h"
+#include "tool_fixture.h"
+
+namespace {
+
+using bmptest::Bytes;
+using bmptest::Predict;
+using bmptest::ReadFile;
+using tooltest::Tool;
+namespace fs = std::filesystem;
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Under a terminal the progress line is drawn and cleared in place, and
+// the lines of the files and the summary come through whole.
+TEST_F(Tool, ProgressLineOnATerminal) {
+    std::vector<std::string> args = {"-l", "150", "-j", "2", "-o", Path("out")};
+    for (uint32_t i = 0; i < 6; ++i) {
+        const std::string name = "in/f" + std::to_string(i) + ".bmp";
+        Bitmap(name, 50 + i);
+        args.push_back(Path(name));
+    }
+    bmptest::WriteFile(Path("in/bad.bmp"), Bytes{'B', 'M', 1});
+    args.push_back(Path("in/bad.bmp"));
+    const auto run = tooltest::RunToolOnTerminal(args);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_TRUE(Has(run.out, "\r\033[K")) << run.out;
+    EXPECT_TRUE(Has(run.out, "files (")) << run.out;
+    EXPECT_TRUE(Has(run.out, " failed, ")) << run.out;
+    // The terminal turns "\n" into "\r\n"; each line arrives in one piece.
+    EXPECT_TRUE(Has(run.out, "bmpcontrast: '" + Path("in/bad.bmp") +
+                                 "': Error: Could not read file header.\r\n"))
+        << run.out;
+    EXPECT_TRUE(Has(run.out, "\r\033[K6 converted, 1 failed\r\n")) << run.out;
+    EXPECT_EQ(run.out.substr(run.out.size() - 2), "\r\n");  // the line is cleared at the end
+
+    const auto quiet = tooltest::RunToolOnTerminal(
+        {"-q", "-l", "150", "-f", "-o", Path("out"), Path("in/f0.bmp"), Path("in/f1.bmp")});
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, "");
+}
+
+TEST_F(Tool, ImageBytesNeverGoToATerminal) {
+    Bitmap("in.bmp", 60);
+    const auto run = tooltest::RunToolOnTerminal({Path("in.bmp"), "-", "150"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(Has(run.out, "standard output is a terminal")) << run.out;
+    EXPECT_FALSE(Has(run.out, "BM"));
+}
+
+// A signal during a batch: the file in progress is finished and renamed,
+// no other file is started, the summary is printed, and the tool ends by
+// the signal (status 130 in a shell). A FIFO as the second input holds the
+// worker at a known point.
+TEST_F(Tool, InterruptFinishesTheFileInProgressAndStartsNoMore) {
+    const Bytes first = Bitmap("in/a.bmp", 61);
+    const Bytes held = Bitmap("held.bmp", 62);
+    Bitmap("in/c.bmp", 63);
+    Bitmap("in/d.bmp", 64);
+    ASSERT_EQ(mkfifo(Path("in/b.bmp").c_str(), 0600), 0);
+    tooltest::ToolProcess tool({"-l", "150", "-j", "1", "-o", Path("out"), Path("in/a.bmp"),
+                                Path("in/b.bmp"), Path("in/c.bmp"), Path("in/d.bmp")});
+    // Opening the FIFO for writing returns once the worker has it open.
+    const int fifo = open(Path("in/b.bmp").c_str(), O_WRONLY);
+    ASSERT_GE(fifo, 0);
+    tool.Signal(SIGINT);
+    // Time for the tool to take the signal in before the file completes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ASSERT_EQ(write(fifo, held.data(), held.size()), static_cast<ssize_t>(held.size()));
+    close(fifo);
+    const auto run = tool.Wait();
+    EXPECT_EQ(run.signal, SIGINT) << run.err;
+    EXPECT_TRUE(Has(run.err, "interrupted; 2 of 4 files not started\n")) << run.err;
+    EXPECT_TRUE(Has(run.err, "2 converted, 0 failed\n")) << run.err;
+    EXPECT_EQ(ReadFile(Path("out/a.bmp")), Predict(first, 150).file);
+    EXPECT_EQ(ReadFile(Path("out/b.bmp")), Predict(held, 150).file);
+    // Nothing else, and no scratch file left behind.
+    EXPECT_EQ(Listing("out"), (std::vector<std::string>{"a.bmp", "b.bmp"}));
+}
+
+// A worker that dies on a file costs that file only: it is reported, a new
+// worker takes the rest.
+TEST_F(Tool, CrashedWorkerFailsOnlyItsFile) {
+    const Bytes after = Bitmap("in/c.bmp", 65);
+    ASSERT_EQ(mkfifo(Path("in/b.bmp").c_str(), 0600), 0);
+    tooltest::ToolProcess tool(
+        {"-l", "150", "-j", "1", "-o", Path("out"), Path("in/b.bmp"), Path("in/c.bmp")});
+    const int fifo = open(Path("in/b.bmp").c_str(), O_WRONLY);
+    ASSERT_GE(fifo, 0);
+    const std::string children =
+        "/proc/" + std::to_string(tool.pid()) + "/task/" + std::to_string(tool.pid()) + "/children";
+    std::ifstream list(children);
+    int worker = 0;
+    if (!(list >> worker)) {
+        close(fifo);
+        GTEST_SKIP() << "no " << children;
+    }
+    kill(worker, SIGKILL);
+    close(fifo);
+    const auto run = tool.Wait();
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(Has(run.err, "'" + Path("in/b.bmp") +
+                                 "' not converted: the conversion crashed (killed by signal 9)\n"))
+        << run.err;
+    EXPECT_TRUE(Has(run.err, "1 converted, 1 failed\n")) << run.err;
+    EXPECT_EQ(ReadFile(Path("out/c.bmp")), Predict(after, 150).file);
+}
+
+}  // namespace

@@ -1,0 +1,15 @@
+// What the header says about a file the library refused, in words a
+// person can act on.
+#pragma once
+
+#include <string>
+
+#include "bmp_peek.h"
+
+namespace bmpcontrast_cli {
+
+// For a refusal (result 166 or 14444): the real cause and what to do, as a
+// line naming `shown`, or "" where the header does not tell.
+std::string RefusalHint(const BmpPeek& peek, const std::string& shown);
+
+}  // namespace bmpcontrast_cli

@@ -21,12 +21,9 @@ using bmptest::Predict;
 using bmptest::ReadFile;
 using bmptest::WriteFile;
 using tooltest::RunTool;
+using tooltest::Has;
 using tooltest::Tool;
 namespace fs = std::filesystem;
-
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 uint32_t Permissions(const std::string& path) {
     struct stat st {};

@@ -21,12 +21,9 @@ namespace {
 using bmptest::Bytes;
 using bmptest::Predict;
 using bmptest::ReadFile;
+using tooltest::Has;
 using tooltest::Tool;
 namespace fs = std::filesystem;
-
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // Under a terminal the progress line is drawn and cleared in place, and
 // the lines of the files and the summary come through whole.

@@ -20,6 +20,10 @@ inline constexpr char kSuccessLine[] = "Success: Contrast adjustment applied.\n"
 
 inline std::string AsString(const Bytes& b) { return {b.begin(), b.end()}; }
 
+inline bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 class Tool : public testing::Test {
   protected:
     void SetUp() override {

@@ -1,7 +1,5 @@
 // The exported call: checks, headers, buffers, transform, output, in that
 // order, releasing everything it acquired on every way out.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -9,8 +7,8 @@
 #include "bmp_headers.h"
 #include "bmpcontrast.h"
 #include "contrast_curve.h"
+#include "file_access.h"
 #include "messages.h"
-#include "narrow_path.h"
 #include "pixel_buffer.h"
 #include "pixel_layout.h"
 
@@ -20,13 +18,6 @@ namespace {
 int32_t Fail(const char* line, int32_t result) {
     std::fputs(line, stderr);
     return result;
-}
-
-// Size of the open input, or 0 where it has none (a pipe, a device).
-int64_t InputSize(std::FILE* in) {
-    struct stat st {};
-    if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    return st.st_size;
 }
 
 // Bytes between the 54 header bytes and the pixel data that go to the output
@@ -60,8 +51,7 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
     const float factor = ContrastFactor(level);
     if (!(factor > 0.0f)) return Fail(msg::kLevelNotPositive, LevelNotPositive);
 
-    const NarrowPathPtr inputName = NarrowPath(inputPath);
-    std::FILE* in = inputName ? std::fopen(inputName.get(), "rb") : nullptr;
+    std::FILE* in = OpenInput(inputPath);
     if (in == nullptr) return InputOpenFailed;
 
     BMPFileHeader file{};
@@ -117,8 +107,7 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
     // Closed before the output is opened, so the output may name the input.
     std::fclose(in);
 
-    const NarrowPathPtr outputName = NarrowPath(outputPath);
-    std::FILE* out = outputName ? std::fopen(outputName.get(), "wb") : nullptr;
+    std::FILE* out = OpenOutput(outputPath);
     if (out == nullptr) {
         FreePixelBuffer(input, pixelBytes);
         FreePixelBuffer(output, outputBytes);

@@ -35,7 +35,8 @@ Bytes BuildBmp(const BmpLayout& layout) {
     const uint64_t pixelBytes = static_cast<uint64_t>(stride) * rows;
     if (pixelBytes > (uint64_t{1} << 31)) throw std::length_error("BuildBmp: image too large");
 
-    Bytes file(pixelsAt + pixelBytes, 0);
+    // At most 2^31 pixel bytes: fits size_t on 32-bit targets too.
+    Bytes file(static_cast<size_t>(pixelsAt + pixelBytes), 0);
     PutLE(file, 0, 2, 0x4D42);
     PutLE(file, 2, 4, static_cast<uint32_t>(file.size()));
     PutLE(file, 10, 4, layout.overrideOffBits ? static_cast<uint32_t>(layout.offBits) : pixelsAt);
@@ -112,7 +113,7 @@ Expected Predict(const Bytes& input, int32_t level) {
     e.result = 999;
     const bool carries = offBits > 54 && static_cast<uint64_t>(offBits) <= input.size();
     const size_t kept = carries ? static_cast<size_t>(offBits) : 54;
-    e.file.resize(kept + size);
+    e.file.resize(kept + static_cast<size_t>(size));
     std::copy(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(kept), e.file.begin());
     if (!carries) PutLE(e.file, 10, 4, 54);
     // Pixels come from offBits (from 54 when it is negative), zeros past the end.
@@ -120,9 +121,9 @@ Expected Predict(const Bytes& input, int32_t level) {
     if (from + size > input.size()) e.err = "Warning: Could not read all pixel data.\n";
     for (uint64_t i = 0; i < size; ++i) {
         const uint64_t at = from + i;
-        const uint8_t value = at < input.size() ? input[at] : 0;
+        const uint8_t value = at < input.size() ? input[static_cast<size_t>(at)] : 0;
         const bool pad = i % stride >= rowBytes;
-        e.file[kept + i] = pad ? value : ExpectedByte(value, level);
+        e.file[kept + static_cast<size_t>(i)] = pad ? value : ExpectedByte(value, level);
     }
     e.out = "Success: Contrast adjustment applied.\n";
     return e;

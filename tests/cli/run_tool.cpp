@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tool_command.h"
+
 namespace tooltest {
 namespace {
 
@@ -31,10 +33,10 @@ ToolRun RunTool(const std::vector<std::string>& args, const ToolIo& io) {
     int stdinPipe[2];
     if (outFd < 0 || errFd < 0 || pipe(stdinPipe) != 0) throw std::runtime_error("test setup");
 
+    // The tool's path, after the emulator's command in cross builds.
+    std::vector<std::string> copies = {BMPCONTRAST_TOOL_COMMAND};
     std::vector<char*> argv;
-    std::string tool = BMPCONTRAST_TOOL_PATH;
-    argv.push_back(tool.data());
-    std::vector<std::string> copies(args);
+    copies.insert(copies.end(), args.begin(), args.end());
     for (auto& a : copies) argv.push_back(a.data());
     argv.push_back(nullptr);
 

@@ -62,7 +62,8 @@ uint8_t* AllocatePixelBuffer(size_t size) noexcept {
     return static_cast<uint8_t*>(std::malloc(size));
 }
 
-void FreePixelBuffer(uint8_t* block, size_t size) noexcept {
+// `size` only matters where large blocks are mapped.
+void FreePixelBuffer(uint8_t* block, [[maybe_unused]] size_t size) noexcept {
     if (block == nullptr) return;
 #if defined(__linux__)
     if (UsesMapping(size)) {

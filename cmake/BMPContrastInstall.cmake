@@ -6,8 +6,11 @@ set(BMPCONTRAST_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/BMPContrast)
 
 # Only the shared library is exported: the object library it is built from
 # is an internal detail and stays out of the package.
+# On Windows the DLL goes to bin/ and its import library to lib/.
 install(TARGETS bmpcontrast EXPORT BMPContrastTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/bmpcontrast.h
               ${PROJECT_BINARY_DIR}/include/bmpcontrast_version.h

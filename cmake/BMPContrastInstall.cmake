@@ -7,9 +7,12 @@ set(BMPCONTRAST_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/BMPContrast)
 # Only the shared library is exported: the object library it is built from
 # is an internal detail and stays out of the package.
 # Components: "runtime" (the versioned library), "dev" (everything to build
-# against it), "tool" (tools/); the Debian packages follow them.
+# against it), "tool" (tools/); the Debian packages follow them. On Windows
+# the DLL goes to bin/ and its import library to lib/.
 install(TARGETS bmpcontrast EXPORT BMPContrastTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/bmpcontrast.h
               ${PROJECT_BINARY_DIR}/include/bmpcontrast_version.h

@@ -164,6 +164,9 @@ int OpenDescriptors() {
 size_t HeapInUse() { return mallinfo2().uordblks; }
 
 TEST(Endurance, TenThousandCallsEndingEveryWayLeaveNothingBehind) {
+#ifdef BMPCONTRAST_TESTS_EMULATED
+    GTEST_SKIP() << "under qemu-user /proc/self/statm measures the emulator, not the calls";
+#endif
     bmptest::ScratchDir dir;
     const Bytes valid = Build(33, 9, 24, 7);
     const std::string good = dir / "good.bmp";

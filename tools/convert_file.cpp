@@ -133,16 +133,17 @@ Outcome ConvertFile(const Job& job, platform::OutputCapture& capture) {
     const int32_t result = BMPContrast(input16->c_str(), scratch16->c_str(), job.level);
     const int error = errno;
     say.Library(capture.Take(), job.input, job.verbose);
-    if (result != Success) {
-        if (peek && (result == CompressionUnsupported || result == UnsupportedBitDepth)) {
+    if (result != BMPCONTRAST_SUCCESS) {
+        if (peek && (result == BMPCONTRAST_COMPRESSION_UNSUPPORTED ||
+                     result == BMPCONTRAST_UNSUPPORTED_BIT_DEPTH)) {
             if (const std::string hint = RefusalHint(*peek, job.input); !hint.empty()) {
                 say.Tool(hint);
             }
         }
-        if (result == InputOpenFailed) {
+        if (result == BMPCONTRAST_INPUT_OPEN_FAILED) {
             say.Tool("cannot open input " + Quoted(job.input) +
                      (error != 0 ? std::string(": ") + std::strerror(error) : ""));
-        } else if (result == OutputOpenFailed) {
+        } else if (result == BMPCONTRAST_OUTPUT_OPEN_FAILED) {
             say.Tool("cannot write output " + Quoted(job.destination) +
                      (error != 0 ? std::string(": ") + std::strerror(error) : ""));
         } else {

@@ -25,9 +25,9 @@ std::string Quoted(const std::string& name) { return "'" + name + "'"; }
 void ReportFailure(int32_t result, int error, const std::string& input, const std::string& output,
                    bool always) {
     const std::string why = error != 0 ? std::string(": ") + std::strerror(error) : "";
-    if (result == InputOpenFailed) {
+    if (result == BMPCONTRAST_INPUT_OPEN_FAILED) {
         Say("cannot open input " + Quoted(input) + why);
-    } else if (result == OutputOpenFailed) {
+    } else if (result == BMPCONTRAST_OUTPUT_OPEN_FAILED) {
         Say("cannot write output " + Quoted(output) + why);
     } else if (always) {
         Say(Quoted(input) + " not converted (result " + std::to_string(result) + ")");

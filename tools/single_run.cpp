@@ -131,9 +131,10 @@ int RunSingle(const Options& options) {
         result = BMPContrast(input16->c_str(), output16->c_str(), options.level);
         error = errno;
     }
-    if (result != Success) {
+    if (result != BMPCONTRAST_SUCCESS) {
         ReportFailure(result, error, inputName, outputName, false);
-        if (peek && (result == CompressionUnsupported || result == UnsupportedBitDepth)) {
+        if (peek && (result == BMPCONTRAST_COMPRESSION_UNSUPPORTED ||
+                     result == BMPCONTRAST_UNSUPPORTED_BIT_DEPTH)) {
             if (const std::string hint = RefusalHint(*peek, inputName); !hint.empty()) Say(hint);
         }
         return kExitFailed;

@@ -1,7 +1,5 @@
 // The exported call: checks, headers, buffers, transform, output, in that
 // order, releasing everything it acquired on every way out.
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -10,9 +8,9 @@
 #include "bmp_headers.h"
 #include "bmpcontrast.h"
 #include "contrast_curve.h"
+#include "file_access.h"
 #include "file_stream.h"
 #include "messages.h"
-#include "narrow_path.h"
 #include "pixel_block.h"
 #include "pixel_layout.h"
 #include "size_limits.h"
@@ -23,21 +21,6 @@ namespace {
 int32_t Fail(const char* line, int32_t result) {
     std::fputs(line, stderr);
     return result;
-}
-
-FileStream OpenInput(const char* name) {
-    return FileStream(name != nullptr ? std::fopen(name, "rb") : nullptr);
-}
-
-FileStream OpenOutput(const char* name) {
-    return FileStream(name != nullptr ? std::fopen(name, "wb") : nullptr);
-}
-
-// Size of the open input, or 0 where it has none (a pipe, a device).
-int64_t InputSize(std::FILE* in) {
-    struct stat st {};
-    if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    return st.st_size;
 }
 
 // What the output holds besides the headers and the pixels.
@@ -117,8 +100,7 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
     // Owners are declared in the order that makes their destructors release
     // as the call must: the input block before the output block, both before
     // the input stream where that is still open.
-    const NarrowPathPtr inputName = NarrowPath(inputPath);
-    FileStream in = OpenInput(inputName.get());
+    FileStream in(OpenInput(inputPath));
     if (!in) return InputOpenFailed;
 
     BMPFileHeader file{};
@@ -165,8 +147,7 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
     // Closed before the output is opened, so the output may name the input.
     in.Close();
 
-    const NarrowPathPtr outputName = NarrowPath(outputPath);
-    FileStream out = OpenOutput(outputName.get());
+    FileStream out(OpenOutput(outputPath));
     if (!out) return OutputOpenFailed;
     // Where the layout is not kept, the pixels follow the headers, and the
     // output's offset has to say so.

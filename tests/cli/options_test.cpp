@@ -20,8 +20,8 @@ using bmptest::Bytes;
 using bmptest::Predict;
 using bmptest::ReadFile;
 using bmptest::WriteFile;
-using tooltest::RunTool;
 using tooltest::Has;
+using tooltest::RunTool;
 using tooltest::Tool;
 namespace fs = std::filesystem;
 

@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tool_command.h"
+
 namespace tooltest {
 namespace {
 
@@ -23,10 +25,10 @@ std::string Slurp(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// argv for execv: the tool, then `args`. `copies` owns the strings.
+// argv for execv: the tool (after the emulator's command in cross builds),
+// then `args`. `copies` owns the strings.
 std::vector<char*> Argv(const std::vector<std::string>& args, std::vector<std::string>& copies) {
-    copies.clear();
-    copies.push_back(BMPCONTRAST_TOOL_PATH);
+    copies = {BMPCONTRAST_TOOL_COMMAND};
     copies.insert(copies.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : copies) argv.push_back(a.data());

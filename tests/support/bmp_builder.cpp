@@ -36,7 +36,8 @@ Bytes BuildBmp(const BmpLayout& layout) {
     const uint64_t pixelBytes = static_cast<uint64_t>(stride) * rows;
     if (pixelBytes > (uint64_t{1} << 31)) throw std::length_error("BuildBmp: image too large");
 
-    Bytes file(pixelsAt + pixelBytes, 0);
+    // At most 2^31 pixel bytes: fits size_t on 32-bit targets too.
+    Bytes file(static_cast<size_t>(pixelsAt + pixelBytes), 0);
     PutLE(file, 0, 2, 0x4D42);
     PutLE(file, 2, 4, static_cast<uint32_t>(file.size()));
     PutLE(file, 10, 4, layout.overrideOffBits ? static_cast<uint32_t>(layout.offBits) : pixelsAt);
@@ -164,15 +165,15 @@ Expected Predict(const Bytes& input, int32_t level) {
     // Bytes after the pixels follow them, up to the library's 64 MiB limit.
     const uint64_t after = whole ? input.size() - (from + size) : 0;
     const uint64_t trailer = keeps && after <= (uint64_t{64} << 20) ? after : 0;
-    e.file.resize(kept + size + trailer);
+    e.file.resize(static_cast<size_t>(kept + size + trailer));
     std::copy(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(kept), e.file.begin());
     if (!keeps) PutLE(e.file, 10, 4, static_cast<uint32_t>(headersEnd));
     if (!whole) e.err = "Warning: Could not read all pixel data.\n";
     for (uint64_t i = 0; i < size; ++i) {
         const uint64_t at = from + i;
-        const uint8_t value = at < input.size() ? input[at] : 0;
+        const uint8_t value = at < input.size() ? input[static_cast<size_t>(at)] : 0;
         const bool pad = i % stride >= rowBytes;
-        e.file[kept + i] = pad ? value : ExpectedByte(value, level);
+        e.file[kept + static_cast<size_t>(i)] = pad ? value : ExpectedByte(value, level);
     }
     std::copy(input.end() - static_cast<std::ptrdiff_t>(trailer), input.end(),
               e.file.begin() + static_cast<std::ptrdiff_t>(kept + size));

@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     const std::u16string in = u"in.bmp", out = u"out.bmp";
     const std::u16string base(dir.begin(), dir.end());  // ASCII temp path
     const int32_t rc = BMPContrast((base + u"/" + in).c_str(), (base + u"/" + out).c_str(), 200);
-    if (rc != BMPContrastResult::Success) {
+    if (rc != BMPCONTRAST_SUCCESS) {
         std::fprintf(stderr, "consumer: result %d\n", static_cast<int>(rc));
         return 1;
     }
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (BMPContrast((base + u"/missing.bmp").c_str(), (base + u"/x.bmp").c_str(), 150) !=
-        InputOpenFailed) {
+        BMPCONTRAST_INPUT_OPEN_FAILED) {
         std::fprintf(stderr, "consumer: missing input not reported\n");
         return 1;
     }

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     char16_t in16[4096], out16[4096];
     Widen(inName, in16, 4096);
     Widen(outName, out16, 4096);
-    if (BMPContrast(in16, out16, 50) != Success) return Fail("conversion failed");
+    if (BMPContrast(in16, out16, 50) != BMPCONTRAST_SUCCESS) return Fail("conversion failed");
     unsigned char result[sizeof bmp];
     f = fopen(outName, "rb");
     if (f == NULL || fread(result, 1, sizeof result, f) != sizeof result) return Fail("no output");
@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
     if (memcmp(result, bmp, offBits) != 0 || result[offBits] != 69) {
         return Fail("unexpected output");
     }
-    if (BMPContrast(in16, out16, 0) != LevelNotPositive) return Fail("level 0 accepted");
+    if (BMPContrast(in16, out16, 0) != BMPCONTRAST_LEVEL_NOT_POSITIVE)
+        return Fail("level 0 accepted");
     printf("pkg-config consumer: BMPContrast %s works\n", BMPCONTRAST_VERSION_STRING);
     return 0;
 }

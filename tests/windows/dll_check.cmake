@@ -1,0 +1,21 @@
+# Fails unless the DLL exports exactly BMPContrast, imports only KERNEL32 and
+# msvcrt, and carries a version resource. Run as:
+# cmake -DOBJDUMP=... -DLIBRARY=... -P dll_check.cmake
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${LIBRARY}")
+endif()
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[^\n]*\n)*)" _ "${dump}")
+string(REGEX MATCHALL "\\] [A-Za-z_0-9@]+" exports "${CMAKE_MATCH_1}")
+if(NOT exports STREQUAL "] BMPContrast")
+  message(FATAL_ERROR "expected exactly BMPContrast, the DLL exports: ${exports}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+string(TOLOWER "${imports}" imports)
+list(SORT imports)
+if(NOT imports STREQUAL "dll name: kernel32.dll;dll name: msvcrt.dll")
+  message(FATAL_ERROR "unexpected imports: ${imports}")
+endif()
+if(NOT dump MATCHES "Resource Directory")
+  message(FATAL_ERROR "no resource directory (version resource missing)")
+endif()

@@ -10,11 +10,14 @@ def test_codes_match_the_header():
     header = (ROOT / "include/bmpcontrast.h").read_text()
     enum = re.search(r"enum BMPContrastResult[^{]*\{(.*?)\};", header, re.S).group(1)
     enum = re.sub(r"/\*.*?\*/", "", enum, flags=re.S)
-    entries = [(name, int(value)) for name, value in re.findall(r"(\w+)\s*=\s*(\d+)", enum)]
-    # Prefixed aliases, where the header has them, repeat the same values.
-    plain = {name: value for name, value in entries if not name.startswith("BMPCONTRAST_")}
-    assert {c.name: c.value for c in bmpcontrast.CODES.values()} == plain
-    assert {value for _, value in entries} == set(bmpcontrast.CODES)
+    values = dict(re.findall(r"(BMPCONTRAST_\w+)\s*=\s*(\d+)", enum))
+    aliases = dict(re.findall(r"(\w+)\s*=\s*(BMPCONTRAST_\w+)", enum))
+    # Each of our names is the header's short name, an alias of the
+    # prefixed constant that holds the value.
+    ours = {c.name: c.value for c in bmpcontrast.CODES.values()}
+    assert set(ours) == set(aliases)
+    assert {name: int(values[aliases[name]]) for name in aliases} == ours
+    assert {int(v) for v in values.values()} == set(bmpcontrast.CODES)
 
 
 def test_version_matches_the_project():

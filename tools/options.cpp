@@ -54,13 +54,13 @@ Options FinishBatch(Options o, bool haveLevel) {
 }
 
 enum class Kind { Flag, Value };
-struct Spec {
+struct OptionDef {
     char id;         // the short name, or a capital for a long-only option
     char shortName;  // 0: long only
     std::string_view longName;
     Kind kind;
 };
-constexpr Spec kSpecs[] = {
+constexpr OptionDef kOptionDefs[] = {
     {'h', 'h', "--help", Kind::Flag},     {'V', 'V', "--version", Kind::Flag},
     {'l', 'l', "--level", Kind::Value},   {'o', 'o', "--out-dir", Kind::Value},
     {'j', 'j', "--jobs", Kind::Value},    {'f', 'f', "--force", Kind::Flag},
@@ -80,9 +80,9 @@ Options ParseOptions(int argc, const char* const* argv) {
     bool optionsEnded = false;
     std::string problem;
     // Applies one option; `v` is its value for options that take one.
-    auto apply = [&](const Spec& spec, std::string_view v) -> bool {
-        const std::string shown(spec.longName);
-        switch (spec.id) {
+    auto apply = [&](const OptionDef& def, std::string_view v) -> bool {
+        const std::string shown(def.longName);
+        switch (def.id) {
             case 'h':
                 o.mode = Options::Mode::Help;
                 return true;
@@ -149,13 +149,13 @@ Options ParseOptions(int argc, const char* const* argv) {
         if (arg.starts_with("--")) {
             const auto eq = arg.find('=');
             const std::string_view name = arg.substr(0, eq);
-            const Spec* spec = nullptr;
-            for (const Spec& s : kSpecs) {
-                if (s.longName == name) spec = &s;
+            const OptionDef* def = nullptr;
+            for (const OptionDef& s : kOptionDefs) {
+                if (s.longName == name) def = &s;
             }
-            if (spec == nullptr) return UsageError(unknown);
+            if (def == nullptr) return UsageError(unknown);
             std::string_view v;
-            if (spec->kind == Kind::Flag) {
+            if (def->kind == Kind::Flag) {
                 if (eq != std::string_view::npos) return UsageError(unknown);
             } else if (eq != std::string_view::npos) {
                 v = arg.substr(eq + 1);
@@ -164,29 +164,29 @@ Options ParseOptions(int argc, const char* const* argv) {
             } else {
                 return UsageError(std::string(name) + " needs a value");
             }
-            if (!apply(*spec, v)) return UsageError(problem);
+            if (!apply(*def, v)) return UsageError(problem);
             continue;
         }
         // A cluster of short options: flags, then at most one that takes
         // the rest of the cluster or the next argument as its value.
         for (size_t k = 1; k < arg.size(); ++k) {
-            const Spec* spec = nullptr;
-            for (const Spec& s : kSpecs) {
-                if (s.shortName == arg[k]) spec = &s;
+            const OptionDef* def = nullptr;
+            for (const OptionDef& s : kOptionDefs) {
+                if (s.shortName == arg[k]) def = &s;
             }
-            if (spec == nullptr) return UsageError(unknown);
+            if (def == nullptr) return UsageError(unknown);
             std::string_view v;
-            if (spec->kind == Kind::Value) {
+            if (def->kind == Kind::Value) {
                 if (k + 1 < arg.size()) {
                     v = arg.substr(k + 1);
                 } else if (i + 1 < argc) {
                     v = argv[++i];
                 } else {
-                    return UsageError(std::string(spec->longName) + " needs a value");
+                    return UsageError(std::string(def->longName) + " needs a value");
                 }
                 k = arg.size();
             }
-            if (!apply(*spec, v)) return UsageError(problem);
+            if (!apply(*def, v)) return UsageError(problem);
             if (o.mode != Options::Mode::Usage) break;
         }
     }

@@ -159,35 +159,35 @@ typedef struct BMPContrastResultText {
 static inline BMPContrastResultText BMPContrastDescribeResult(int32_t result) BMPCONTRAST_NOEXCEPT {
     BMPContrastResultText text = {"BMPCONTRAST_UNKNOWN_RESULT", "not a result of BMPContrast"};
     switch (result) {
-        case 999:
+        case BMPCONTRAST_SUCCESS:
             text.name = "BMPCONTRAST_SUCCESS", text.meaning = "output written";
             break;
-        case 12:
+        case BMPCONTRAST_LEVEL_NOT_POSITIVE:
             text.name = "BMPCONTRAST_LEVEL_NOT_POSITIVE",
             text.meaning = "contrast level not positive";
             break;
-        case 13:
+        case BMPCONTRAST_INPUT_OPEN_FAILED:
             text.name = "BMPCONTRAST_INPUT_OPEN_FAILED", text.meaning = "input cannot be opened";
             break;
-        case 1333:
+        case BMPCONTRAST_HEADER_READ_FAILED:
             text.name = "BMPCONTRAST_HEADER_READ_FAILED",
             text.meaning = "headers unreadable or not a bitmap";
             break;
-        case 1444:
+        case BMPCONTRAST_INVALID_DIMENSIONS:
             text.name = "BMPCONTRAST_INVALID_DIMENSIONS", text.meaning = "invalid image dimensions";
             break;
-        case 14444:
+        case BMPCONTRAST_UNSUPPORTED_BIT_DEPTH:
             text.name = "BMPCONTRAST_UNSUPPORTED_BIT_DEPTH",
             text.meaning = "not 8, 24 or 32 bits per pixel";
             break;
-        case 166:
+        case BMPCONTRAST_COMPRESSION_UNSUPPORTED:
             text.name = "BMPCONTRAST_COMPRESSION_UNSUPPORTED", text.meaning = "compressed bitmap";
             break;
-        case 1:
+        case BMPCONTRAST_OUT_OF_MEMORY:
             text.name = "BMPCONTRAST_OUT_OF_MEMORY",
             text.meaning = "pixel buffer cannot be allocated";
             break;
-        case 41:
+        case BMPCONTRAST_OUTPUT_OPEN_FAILED:
             text.name = "BMPCONTRAST_OUTPUT_OPEN_FAILED",
             text.meaning = "output cannot be opened or written";
             break;

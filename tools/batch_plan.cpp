@@ -13,7 +13,7 @@
 
 #include "platform/platform.h"
 #include "report.h"
-#include "temp_file.h"
+#include "utf8_path.h"
 
 namespace bmpcontrast_cli {
 namespace {
@@ -31,10 +31,11 @@ bool IsBmpName(const fs::path& p) {
 std::vector<std::string> BmpFilesUnder(const std::string& dir) {
     std::vector<std::string> found;
     std::error_code ec;
-    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::recursive_directory_iterator it(PathOf(dir), ec), end; !ec && it != end;
+         it.increment(ec)) {
         std::error_code typeError;
         if (it->is_regular_file(typeError) && IsBmpName(it->path())) {
-            found.push_back(it->path().string());
+            found.push_back(Utf8Of(it->path()));
         }
     }
     std::sort(found.begin(), found.end());
@@ -44,9 +45,10 @@ std::vector<std::string> BmpFilesUnder(const std::string& dir) {
 bool ReadNames(const Options& options, std::vector<std::string>& names, std::string& error) {
     std::string text;
     if (options.filesFrom == "-") {
+        platform::SetBinary(0);  // a list of names is bytes, NULs included
         text.assign(std::istreambuf_iterator<char>(std::cin), {});
     } else {
-        std::ifstream in(options.filesFrom, std::ios::binary);
+        std::ifstream in(PathOf(options.filesFrom), std::ios::binary);
         if (!in) {
             error = "cannot read the list " + Quoted(options.filesFrom);
             return false;
@@ -89,7 +91,7 @@ std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::
                                  const std::vector<std::string>& roots) {
     std::vector<BatchItem> items;
     items.reserve(inputs.size());
-    const uint32_t fresh = 0666 & ~static_cast<uint32_t>(CreationMask());
+    const uint32_t fresh = 0666 & ~platform::CreationMask();
     std::map<std::string, size_t> claimed;  // destination -> item that has it
     std::map<std::pair<uint64_t, uint64_t>, size_t> seen;
     for (size_t k = 0; k < inputs.size(); ++k) {
@@ -119,12 +121,13 @@ std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::
                 }
             }
         } else {
-            const fs::path name = roots[k].empty() ? fs::path(input).filename()
-                                                   : fs::path(input).lexically_relative(roots[k]);
+            const fs::path name = roots[k].empty()
+                                      ? PathOf(input).filename()
+                                      : PathOf(input).lexically_relative(PathOf(roots[k]));
             if (name.empty() || name == "." || name == "..") {
                 item.problem = Quoted(input) + " not converted: it does not name a file";
             } else {
-                item.destination = (fs::path(options.outDir) / name).string();
+                item.destination = Utf8Of(PathOf(options.outDir) / name);
                 const auto [it, added] = claimed.emplace(item.destination, items.size());
                 if (!added) {
                     item.problem = Quoted(input) +

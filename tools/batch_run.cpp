@@ -12,10 +12,10 @@
 #include "bmp_peek.h"
 #include "convert_file.h"
 #include "exit_status.h"
-#include "interrupt.h"
 #include "platform/platform.h"
 #include "progress.h"
 #include "report.h"
+#include "utf8_path.h"
 
 namespace bmpcontrast_cli {
 namespace {
@@ -93,7 +93,7 @@ int RunBatch(const Options& options) {
     }
     if (!options.outDir.empty() && !options.dryRun) {
         std::error_code ec;
-        std::filesystem::create_directories(options.outDir, ec);
+        std::filesystem::create_directories(PathOf(options.outDir), ec);
         if (ec) {
             Say("cannot create output directory " + Quoted(options.outDir) + ": " + ec.message());
             return kExitFailed;
@@ -109,7 +109,7 @@ int RunBatch(const Options& options) {
     for (Slot& s : slots) s.worker = platform::Worker::Start(WorkerMain);
 
     size_t failed = 0, finished = 0, next = 0;
-    InterruptWatch interrupt;
+    platform::InterruptWatch interrupt;
     Progress progress(items.size());
     if (WantProgress(items.size(), options.quiet)) progress.Start();
     auto finish = [&](bool ok, const Outcome* outcome) {
@@ -125,7 +125,7 @@ int RunBatch(const Options& options) {
     // any conversion are settled here.
     auto dispatch = [&] {
         for (Slot& s : slots) {
-            while (!s.busy && s.worker && interrupt.received() == 0 && next < items.size()) {
+            while (!s.busy && s.worker && !interrupt.received() && next < items.size()) {
                 const BatchItem& item = items[next++];
                 if (!item.problem.empty()) {
                     Say(item.problem);
@@ -147,7 +147,7 @@ int RunBatch(const Options& options) {
             if (s.busy) active.push_back(s.worker.get()), owners.push_back(&s);
         }
         if (active.empty()) {
-            if (interrupt.received() != 0 || next >= items.size()) break;
+            if (interrupt.received() || next >= items.size()) break;
             // Every worker is gone: start new ones, or give up on the rest.
             bool any = false;
             for (Slot& s : slots) {

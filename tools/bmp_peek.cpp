@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "report.h"
+#include "utf8_path.h"
 
 namespace bmpcontrast_cli {
 namespace {
@@ -22,7 +23,7 @@ std::optional<BmpPeek> PeekBmp(const std::string& path) {
     // Reading a pipe or a device would take bytes the library needs.
     const auto info = platform::Stat(path);
     if (!info || !info->regular) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathOf(path), std::ios::binary);
     if (!in) return std::nullopt;
     // The headers and the largest colour table an 8-bit file can have.
     std::vector<unsigned char> b(14 + 124 + 256 * 4);

@@ -11,6 +11,7 @@
 #include "report.h"
 #include "temp_file.h"
 #include "utf16.h"
+#include "utf8_path.h"
 
 namespace bmpcontrast_cli {
 namespace {
@@ -31,11 +32,11 @@ std::vector<std::string> Split(const std::string& text) {
 // The scratch file sits next to the destination, so that the final rename
 // stays within one file system; the dot keeps it out of plain listings.
 std::string ScratchPrefix(const std::string& destination) {
-    const std::filesystem::path dest(destination);
+    const std::filesystem::path dest = PathOf(destination);
     std::string name = ".";
-    name += dest.filename().string();
+    name += Utf8Of(dest.filename());
     name += ".bmpcontrast-";
-    return (dest.parent_path() / name).string();
+    return Utf8Of(dest.parent_path() / PathOf(name));
 }
 
 struct Lines {
@@ -117,7 +118,7 @@ Outcome ConvertFile(const Job& job, platform::OutputCapture& capture) {
         }
     }
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(job.destination).parent_path(), ec);
+    std::filesystem::create_directories(PathOf(job.destination).parent_path(), ec);
     TempFile scratch(ScratchPrefix(job.destination), job.mode);
     if (!scratch.valid()) {
         say.Tool("cannot write output " + Quoted(job.destination) + ": " + std::strerror(errno));

@@ -1,12 +1,10 @@
 #include "progress.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
 
 namespace bmpcontrast_cli {
 namespace {
@@ -14,45 +12,28 @@ namespace {
 constexpr char kClear[] = "\r\033[K";
 constexpr int kRedrawMs = 200;
 
-void WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
-}
-
-bool SameFile(int a, int b) {
-    struct stat sa {
-    }, sb{};
-    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
 // Points `target` at the write end of a new pipe; the read end and a copy of
 // the old `target` go into `stream`.
 bool Divert(int target, int& pipeRead, int& saved) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return false;
-    saved = fcntl(target, F_DUPFD_CLOEXEC, 3);
-    if (saved < 0 || dup2(fds[1], target) < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        if (saved >= 0) close(saved);
+    int readEnd = -1, writeEnd = -1;
+    if (!platform::MakePipe(readEnd, writeEnd)) return false;
+    saved = platform::Duplicate(target);
+    if (saved < 0 || !platform::Redirect(writeEnd, target)) {
+        platform::Close(readEnd);
+        platform::Close(writeEnd);
+        if (saved >= 0) platform::Close(saved);
         saved = -1;
         return false;
     }
-    close(fds[1]);  // the copy on `target` is now the only write end
-    pipeRead = fds[0];
+    platform::Close(writeEnd);  // the copy on `target` is now the only write end
+    pipeRead = readEnd;
     return true;
 }
 
 }  // namespace
 
 bool WantProgress(size_t files, bool quiet) {
-    return files > 1 && !quiet && isatty(STDERR_FILENO) == 1;
+    return files > 1 && !quiet && platform::IsTerminal(platform::StdStream::Err);
 }
 
 Progress::Progress(size_t total) : total_(total) {}
@@ -63,9 +44,9 @@ void Progress::Start() {
     start_ = std::chrono::steady_clock::now();
     std::fflush(stdout);
     std::fflush(stderr);
-    if (!Divert(STDERR_FILENO, err_.pipe, err_.saved)) return;
+    if (!Divert(2, err_.pipe, err_.saved)) return;
     // Standard output needs the same care only where it shares the terminal.
-    if (SameFile(STDOUT_FILENO, err_.saved) && !Divert(STDOUT_FILENO, out_.pipe, out_.saved)) {
+    if (platform::SameFile(1, err_.saved) && !Divert(1, out_.pipe, out_.saved)) {
         out_.pipe = out_.saved = -1;
     }
     // A pipe would make stdout fully buffered: the library's lines would
@@ -87,12 +68,12 @@ void Progress::Stop() {
     std::fflush(stderr);
     // Putting the old descriptors back closes the pipes' write ends: the
     // relay drains what is left, clears the line and ends.
-    if (out_.saved >= 0) dup2(out_.saved, STDOUT_FILENO);
-    dup2(err_.saved, STDERR_FILENO);
+    if (out_.saved >= 0) platform::Redirect(out_.saved, 1);
+    platform::Redirect(err_.saved, 2);
     relay_.join();
     for (Stream* s : {&out_, &err_}) {
-        if (s->pipe >= 0) close(s->pipe);
-        if (s->saved >= 0) close(s->saved);
+        if (s->pipe >= 0) platform::Close(s->pipe);
+        if (s->saved >= 0) platform::Close(s->saved);
         s->pipe = s->saved = -1;
     }
 }
@@ -115,8 +96,8 @@ void Progress::Emit(Stream& stream, bool flushAll) {
     size_t end = stream.pending.rfind('\n');
     if (flushAll && !stream.pending.empty()) end = stream.pending.size() - 1;
     if (end == std::string::npos) return;
-    WriteAll(err_.saved, kClear);
-    WriteAll(stream.saved, stream.pending.substr(0, end + 1));
+    platform::WriteAll(err_.saved, kClear);
+    platform::WriteAll(stream.saved, stream.pending.substr(0, end + 1));
     stream.pending.erase(0, end + 1);
 }
 
@@ -125,27 +106,26 @@ void Progress::Relay() {
     bool errOpen = true;
     char buffer[4096];
     while (outOpen || errOpen) {
-        pollfd fds[2] = {{err_.pipe, errOpen ? short{POLLIN} : short{0}, 0},
-                         {out_.pipe, outOpen ? short{POLLIN} : short{0}, 0}};
-        const int ready = poll(fds, outOpen ? 2 : 1, kRedrawMs);
-        if (ready < 0 && errno != EINTR) break;
-        for (int i = 0; i < 2 && ready > 0; ++i) {
-            if (fds[i].revents == 0) continue;
-            Stream& stream = i == 0 ? err_ : out_;
-            bool& open = i == 0 ? errOpen : outOpen;
-            const ssize_t got = read(stream.pipe, buffer, sizeof buffer);
+        std::vector<int> fds;
+        std::vector<Stream*> streams;
+        for (auto [stream, open] : {std::pair{&err_, errOpen}, std::pair{&out_, outOpen}}) {
+            if (open) fds.push_back(stream->pipe), streams.push_back(stream);
+        }
+        for (const size_t k : platform::WaitReadable(fds, kRedrawMs)) {
+            Stream& stream = *streams[k];
+            const long got = platform::ReadSome(stream.pipe, buffer, sizeof buffer);
             if (got > 0) {
                 stream.pending.append(buffer, static_cast<size_t>(got));
                 // A very long line without an end is passed on as it is.
                 Emit(stream, stream.pending.size() > 65536);
-            } else if (got == 0 || errno != EINTR) {
+            } else {
                 Emit(stream, true);
-                open = false;
+                (&stream == &err_ ? errOpen : outOpen) = false;
             }
         }
-        if (errOpen) WriteAll(err_.saved, kClear + Line());
+        if (errOpen) platform::WriteAll(err_.saved, kClear + Line());
     }
-    WriteAll(err_.saved, kClear);
+    platform::WriteAll(err_.saved, kClear);
 }
 
 }  // namespace bmpcontrast_cli

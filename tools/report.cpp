@@ -1,10 +1,9 @@
 #include "report.h"
 
-#include <unistd.h>
-
 #include <cstring>
 
 #include "bmpcontrast.h"
+#include "platform/platform.h"
 
 namespace bmpcontrast_cli {
 
@@ -12,12 +11,7 @@ void Say(const std::string& text) {
     const std::string line = "bmpcontrast: " + text + "\n";
     // One write per line: stdio could split it where a parallel thread's
     // line would land in between.
-    size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t n = write(STDERR_FILENO, line.data() + done, line.size() - done);
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
+    platform::WriteAll(2, line);
 }
 
 std::string Quoted(const std::string& name) { return "'" + name + "'"; }

@@ -1,7 +1,5 @@
 #include "single_run.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -16,6 +14,7 @@
 #include "std_streams.h"
 #include "temp_file.h"
 #include "utf16.h"
+#include "utf8_path.h"
 
 namespace bmpcontrast_cli {
 namespace {
@@ -36,9 +35,10 @@ std::string ErrorText(int error) { return std::strerror(error); }
 // Creates a private scratch file in the temporary directory. Returns the
 // reason when it cannot, or an empty string.
 std::string OpenScratch(std::optional<TempFile>& file) {
-    file.emplace(TempDirectory() + "/bmpcontrast-", 0600);
+    file.emplace(Utf8Of(PathOf(platform::TempDirectory()) / "bmpcontrast-"), 0600);
     if (file->valid()) return "";
-    return "cannot create a temporary file in " + Quoted(TempDirectory()) + ": " + ErrorText(errno);
+    return "cannot create a temporary file in " + Quoted(platform::TempDirectory()) + ": " +
+           ErrorText(errno);
 }
 
 }  // namespace
@@ -80,8 +80,9 @@ int RunSingle(const Options& options) {
         if (const std::string problem = OpenScratch(spooledInput); !problem.empty()) {
             return Fail(problem);
         }
+        platform::SetBinary(0);
         bool readFailed = false;
-        if (const int error = CopyAll(STDIN_FILENO, spooledInput->fd(), readFailed); error != 0) {
+        if (const int error = CopyAll(0, spooledInput->fd(), readFailed); error != 0) {
             return Fail(std::string(readFailed ? "cannot read standard input: "
                                                : "cannot spool standard input: ") +
                         ErrorText(error));

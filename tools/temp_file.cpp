@@ -1,70 +1,51 @@
 #include "temp_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <vector>
+#include <random>
+#include <string_view>
+
+#include "platform/platform.h"
 
 namespace bmpcontrast_cli {
+namespace {
 
-TempFile::TempFile(const std::string& prefix, mode_t mode) {
-    std::vector<char> name(prefix.begin(), prefix.end());
-    for (char c : std::string_view("XXXXXX")) name.push_back(c);
-    name.push_back('\0');
-    fd_ = mkostemp(name.data(), O_CLOEXEC);
-    if (fd_ < 0) return;
-    path_ = name.data();
-    // mkstemp creates the file 0600; the result should look like any other
-    // file the user creates (or like the file it replaces).
-    if (fchmod(fd_, mode) != 0) {
-        const int error = errno;
-        close(fd_);
-        unlink(path_.c_str());
-        fd_ = -1;
-        errno = error;
+// Lower case and digits only: Windows takes names that differ in case alone
+// for one name.
+constexpr std::string_view kNameCharacters = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int kAttempts = 100;
+
+std::string RandomSuffix() {
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, kNameCharacters.size() - 1);
+    std::string suffix;
+    for (int k = 0; k < 6; ++k) suffix += kNameCharacters[pick(generator)];
+    return suffix;
+}
+
+}  // namespace
+
+TempFile::TempFile(const std::string& prefix, uint32_t mode) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        std::string name = prefix + RandomSuffix();
+        fd_ = platform::CreateExclusive(name, mode);
+        if (fd_ >= 0) {
+            path_ = std::move(name);
+            return;
+        }
+        if (errno != EEXIST) return;
     }
 }
 
 TempFile::~TempFile() {
     if (fd_ < 0) return;
-    close(fd_);
-    if (!kept_) unlink(path_.c_str());
+    platform::Close(fd_);
+    if (!kept_) platform::Remove(path_);
 }
 
 int TempFile::MoveTo(const std::string& destination, bool replace) {
-    int rc = 0;
-    if (replace) {
-        rc = std::rename(path_.c_str(), destination.c_str());
-    } else {
-        rc = renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE);
-        if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            // File systems without RENAME_NOREPLACE: a hard link fails on an
-            // existing name just the same.
-            rc = link(path_.c_str(), destination.c_str());
-            if (rc == 0) unlink(path_.c_str());
-        }
-    }
-    if (rc != 0) return errno;
-    kept_ = true;
-    return 0;
-}
-
-std::string TempDirectory() {
-    const char* dir = std::getenv("TMPDIR");
-    return (dir != nullptr && *dir != '\0') ? dir : "/tmp";
-}
-
-mode_t CreationMask() {
-    static const mode_t mask = [] {
-        const mode_t m = umask(022);
-        umask(m);
-        return m;
-    }();
-    return mask;
+    const int error = platform::Rename(path_, destination, replace);
+    if (error == 0) kept_ = true;
+    return error;
 }
 
 }  // namespace bmpcontrast_cli

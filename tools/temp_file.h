@@ -1,8 +1,7 @@
 // Uniquely named scratch files that go away unless kept.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 
 namespace bmpcontrast_cli {
@@ -11,7 +10,7 @@ class TempFile {
   public:
     // Creates an empty file named `prefix` plus six random characters, with
     // permissions `mode`. On failure valid() is false and errno tells why.
-    TempFile(const std::string& prefix, mode_t mode);
+    TempFile(const std::string& prefix, uint32_t mode);
     ~TempFile();
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
@@ -30,12 +29,5 @@ class TempFile {
     int fd_ = -1;
     bool kept_ = false;
 };
-
-// The directory for scratch files: $TMPDIR, or /tmp.
-std::string TempDirectory();
-
-// The process's file creation mask. Reading it means setting it, so this is
-// read once at start-up, before any thread runs.
-mode_t CreationMask();
 
 }  // namespace bmpcontrast_cli

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -8,11 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include "platform.h"
@@ -20,27 +23,7 @@
 namespace bmpcontrast_cli::platform {
 namespace {
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = read(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
 int64_t Nanoseconds(const timespec& t) { return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
 
@@ -52,6 +35,10 @@ timespec Timespec(int64_t ns) {
 }
 
 }  // namespace
+
+std::vector<std::string> Arguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+void PrepareStreams() {}
 
 unsigned AvailableProcessors() {
     cpu_set_t set;
@@ -103,6 +90,105 @@ int ApplyMetadata(const std::string& path, uint32_t permissions, const FileInfo*
         if (utimensat(AT_FDCWD, path.c_str(), both, 0) != 0) return errno;
     }
     return 0;
+}
+
+int CreateExclusive(const std::string& path, uint32_t permissions) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    // open() applies the creation mask; the result should look like any
+    // other file the user creates (or like the file it replaces).
+    if (fd >= 0 && fchmod(fd, static_cast<mode_t>(permissions)) != 0) {
+        const int error = errno;
+        close(fd);
+        unlink(path.c_str());
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+int Rename(const std::string& from, const std::string& to, bool replace) {
+    if (replace) return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // File systems without RENAME_NOREPLACE: a hard link fails on an
+    // existing name just the same.
+    if (link(from.c_str(), to.c_str()) != 0) return errno;
+    unlink(from.c_str());
+    return 0;
+}
+
+int Remove(const std::string& path) { return unlink(path.c_str()) == 0 ? 0 : errno; }
+
+std::string TempDirectory() {
+    const char* dir = std::getenv("TMPDIR");
+    return (dir != nullptr && *dir != '\0') ? dir : "/tmp";
+}
+
+uint32_t CreationMask() {
+    static const uint32_t mask = [] {
+        const mode_t m = umask(022);
+        umask(m);
+        return static_cast<uint32_t>(m);
+    }();
+    return mask;
+}
+
+long ReadSome(int fd, char* data, size_t size) {
+    for (;;) {
+        const ssize_t n = read(fd, data, size);
+        if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+    }
+}
+
+long WriteSome(int fd, const char* data, size_t size) {
+    for (;;) {
+        const ssize_t n = write(fd, data, size);
+        if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+    }
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const long n = WriteSome(fd, data.data(), data.size());
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+int Close(int fd) { return close(fd) == 0 || errno == EINTR ? 0 : errno; }
+
+int Rewind(int fd) { return lseek(fd, 0, SEEK_SET) < 0 ? errno : 0; }
+
+void SetBinary(int) {}
+
+int Duplicate(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 3); }
+
+bool Redirect(int from, int onto) { return dup2(from, onto) >= 0; }
+
+bool MakePipe(int& readEnd, int& writeEnd) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    readEnd = fds[0], writeEnd = fds[1];
+    return true;
+}
+
+bool SameFile(int a, int b) {
+    struct stat sa {
+    }, sb{};
+    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+std::vector<size_t> WaitReadable(const std::vector<int>& fds, int timeoutMs) {
+    std::vector<pollfd> polled;
+    for (const int fd : fds) polled.push_back({fd, POLLIN, 0});
+    std::vector<size_t> ready;
+    if (poll(polled.data(), polled.size(), timeoutMs) <= 0) return ready;
+    for (size_t i = 0; i < polled.size(); ++i) {
+        if (polled[i].revents != 0) ready.push_back(i);
+    }
+    return ready;
 }
 
 OutputCapture::OutputCapture() {
@@ -157,7 +243,7 @@ std::unique_ptr<Worker> Worker::Start(Body body) {
     if (pid == 0) {
         // Interrupts are the parent's to handle: it lets the files in
         // progress finish, so the worker must not die of the same Ctrl-C.
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_IGN);
+        for (const int sig : kInterrupts) std::signal(sig, SIG_IGN);
         std::signal(SIGPIPE, SIG_DFL);
         sigset_t none;
         sigemptyset(&none);
@@ -189,26 +275,6 @@ Worker::~Worker() {
     if (process_ > 0) Reap();
 }
 
-bool Worker::Send(std::string_view message) {
-    if (out_ < 0) return false;
-    const auto size = static_cast<uint32_t>(message.size());
-    std::string frame(reinterpret_cast<const char*>(&size), sizeof size);
-    frame.append(message);
-    return WriteAll(out_, frame.data(), frame.size());
-}
-
-bool Worker::Receive(std::string& message) {
-    uint32_t size = 0;
-    if (in_ < 0 || !ReadAll(in_, reinterpret_cast<char*>(&size), sizeof size)) return false;
-    message.resize(size);
-    return ReadAll(in_, message.data(), size);
-}
-
-void Worker::CloseSending() {
-    if (out_ >= 0) close(out_);
-    out_ = -1;
-}
-
 std::string Worker::Reap() {
     if (process_ <= 0) return "";
     CloseSending();
@@ -227,14 +293,71 @@ std::string Worker::Reap() {
 }
 
 std::vector<size_t> Worker::Readable(const std::vector<Worker*>& workers, int timeoutMs) {
-    std::vector<pollfd> fds;
-    for (const Worker* w : workers) fds.push_back({w->in_, POLLIN, 0});
-    std::vector<size_t> ready;
-    if (poll(fds.data(), fds.size(), timeoutMs) <= 0) return ready;
-    for (size_t i = 0; i < fds.size(); ++i) {
-        if (fds[i].revents != 0) ready.push_back(i);
+    std::vector<int> fds;
+    for (const Worker* w : workers) fds.push_back(w->in_);
+    return WaitReadable(fds, timeoutMs);
+}
+
+std::optional<int> Worker::ServeIfWorker(const std::vector<std::string>&, Body) {
+    return std::nullopt;  // workers are forked, and start in Start()
+}
+
+namespace {
+
+[[noreturn]] void DieOf(int sig) {
+    std::signal(sig, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    std::raise(sig);
+    _exit(128 + sig);
+}
+
+}  // namespace
+
+struct InterruptWatch::State {
+    sigset_t set{};
+    sigset_t previous{};
+    std::atomic<int> signal{0};
+    std::atomic<bool> stop{false};
+    std::thread watcher;
+    bool finished = false;
+
+    void Watch() {
+        // Woken now and then to notice the end of the batch.
+        const timespec tick{0, 100'000'000};
+        while (!stop) {
+            const int sig = sigtimedwait(&set, nullptr, &tick);
+            if (sig <= 0) continue;
+            int none = 0;
+            if (!signal.compare_exchange_strong(none, sig)) DieOf(sig);  // the second one
+        }
     }
-    return ready;
+};
+
+InterruptWatch::InterruptWatch() : state_(std::make_unique<State>()) {
+    sigemptyset(&state_->set);
+    for (const int sig : kInterrupts) sigaddset(&state_->set, sig);
+    pthread_sigmask(SIG_BLOCK, &state_->set, &state_->previous);
+    state_->watcher = std::thread(&State::Watch, state_.get());
+}
+
+InterruptWatch::~InterruptWatch() {
+    state_->stop = true;
+    if (state_->watcher.joinable()) state_->watcher.join();
+    pthread_sigmask(SIG_SETMASK, &state_->previous, nullptr);
+}
+
+bool InterruptWatch::received() const { return state_->signal.load() != 0; }
+
+void InterruptWatch::Finish() {
+    if (state_->finished) return;
+    state_->finished = true;
+    state_->stop = true;
+    state_->watcher.join();
+    if (const int sig = state_->signal.load(); sig != 0) DieOf(sig);
+    pthread_sigmask(SIG_SETMASK, &state_->previous, nullptr);
 }
 
 }  // namespace bmpcontrast_cli::platform

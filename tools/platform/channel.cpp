@@ -26,7 +26,9 @@ bool Worker::Send(std::string_view message) {
     std::string frame(sizeof size, '\0');
     std::memcpy(frame.data(), &size, sizeof size);
     frame.append(message);
-    return WriteAll(out_, frame);
+    if (!WriteAll(out_, frame)) return false;
+    AfterSend();
+    return true;
 }
 
 bool Worker::Receive(std::string& message) {

@@ -153,8 +153,12 @@ class Worker {
 
   private:
     Worker() = default;
+    // Worker side, after each message: lets a waiting parent know (Windows,
+    // where pipes cannot be waited on).
+    void AfterSend();
     int in_ = -1, out_ = -1;
     intptr_t process_ = -1;  // a pid, or a process handle on Windows
+    intptr_t wake_ = -1;     // Windows: the event AfterSend() sets
 };
 
 // --- Interrupts ---------------------------------------------------------------

@@ -298,6 +298,8 @@ std::vector<size_t> Worker::Readable(const std::vector<Worker*>& workers, int ti
     return WaitReadable(fds, timeoutMs);
 }
 
+void Worker::AfterSend() {}  // pipes can be polled
+
 std::optional<int> Worker::ServeIfWorker(const std::vector<std::string>&, Body) {
     return std::nullopt;  // workers are forked, and start in Start()
 }

@@ -13,4 +13,16 @@ cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-min
   -DBMPCONTRAST_BUILD_BENCH=OFF >/dev/null
 cmake --build build-mingw -j"$jobs" >/dev/null
 ctest --test-dir build-mingw --output-on-failure -j"$jobs"
+# Ctrl-C travels through a console, which Wine gives a program only on a
+# terminal: the interrupt test once more, on one that script(1) provides.
+log=build-mingw/ctrl-c.log
+script -qec "wine build-mingw/bin/bmpcontrast_windows_tool_tests.exe --gtest_filter='*CtrlC*' >$log 2>&1" \
+  /dev/null </dev/null >/dev/null || true
+if grep -q '^\[       OK \] WindowsTool.CtrlC' "$log"; then
+  echo "-- Ctrl-C test on a terminal: passed"
+else
+  cat "$log"
+  echo "-- Ctrl-C test on a terminal: did not pass"
+  exit 1
+fi
 wineserver -k || true

@@ -4,6 +4,8 @@
 // batch. Every output is compared with the library's own for the same file.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <chrono>
 #include <filesystem>
@@ -115,6 +117,28 @@ bool Has(const std::string& text, const std::string& part) {
 }
 
 BOOL WINAPI KeepRunning(DWORD) { return TRUE; }
+
+// The first worker process of `parent`, waiting up to ten seconds for one.
+DWORD FirstChild(DWORD parent) {
+    for (int tries = 0; tries < 10'000; ++tries) {
+        const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        DWORD found = 0;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0;
+             more = Process32NextW(snapshot, &entry)) {
+            // Not a console host the system may have started for it.
+            if (entry.th32ParentProcessID == parent &&
+                std::wstring(entry.szExeFile).find(L"bmpcontrast") != std::wstring::npos) {
+                found = entry.th32ProcessID;
+            }
+        }
+        CloseHandle(snapshot);
+        if (found != 0) return found;
+        Sleep(1);
+    }
+    return 0;
+}
 
 class WindowsTool : public testing::Test {
   protected:
@@ -230,6 +254,31 @@ TEST_F(WindowsTool, NameWithAnUnpairedSurrogateIsRefusedNotReplaced) {
     EXPECT_EQ(run.status, 2u);
     EXPECT_TRUE(Has(run.err, "not valid UTF-8")) << run.err;
     EXPECT_FALSE(fs::exists(dir_ / L"\xFFFD.bmp"));
+}
+
+// A worker that dies on a file costs that file only: it is reported, a new
+// worker takes the rest.
+TEST_F(WindowsTool, CrashedWorkerFailsOnlyItsFile) {
+    bmptest::BmpLayout layout;
+    layout.width = 4000, layout.height = 3000, layout.bitCount = 24;
+    const bmptest::Bytes big = bmptest::BuildBmp(layout);
+    Spill(dir_ / L"in" / L"big.bmp", std::string(big.begin(), big.end()));
+    Tool tool(dir_, {L"-j", L"1", L"-l", level_, L"-o", W(dir_ / L"out"),
+                     W(dir_ / L"in" / L"big.bmp"), W(Input(L"small.bmp"))});
+    const DWORD worker = FirstChild(tool.pid());
+    ASSERT_NE(worker, 0u) << "no worker process appeared";
+    const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, worker);
+    ASSERT_NE(process, nullptr);
+    TerminateProcess(process, 0xC0000005);  // as an access violation would end it
+    CloseHandle(process);
+    const ToolRun run = tool.Wait();
+    EXPECT_EQ(run.status, 1u) << run.err;
+    EXPECT_TRUE(Has(run.err,
+                    "big.bmp' not converted: the conversion crashed (ended by exception "
+                    "0xC0000005)\n"))
+        << run.err;
+    EXPECT_TRUE(Has(run.err, "1 converted, 1 failed\n")) << run.err;
+    EXPECT_EQ(Slurp(dir_ / L"out" / L"small.bmp"), expected_);
 }
 
 TEST_F(WindowsTool, CtrlCFinishesTheFilesInProgressAndPrintsTheSummary) {

@@ -147,15 +147,6 @@ long WriteSome(int fd, const char* data, size_t size) {
     }
 }
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const long n = WriteSome(fd, data.data(), data.size());
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 int Close(int fd) { return close(fd) == 0 || errno == EINTR ? 0 : errno; }
 
 int Rewind(int fd) { return lseek(fd, 0, SEEK_SET) < 0 ? errno : 0; }

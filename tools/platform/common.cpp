@@ -1,5 +1,6 @@
-// The framing of a worker's messages, the same on every system: a 32-bit
-// length in this machine's byte order, then the bytes.
+// What the systems' layers share: whole writes and reads over the
+// descriptors, and the framing of a worker's messages (a 32-bit length in
+// this machine's byte order, then the bytes).
 #include <cstdint>
 #include <cstring>
 
@@ -19,6 +20,15 @@ bool ReadAll(int fd, char* data, size_t size) {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const long n = WriteSome(fd, data.data(), data.size());
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
 
 bool Worker::Send(std::string_view message) {
     if (out_ < 0 || message.size() > UINT32_MAX) return false;

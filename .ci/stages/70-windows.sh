@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The Windows DLL (mingw-w64, x86-64) and its tests under Wine, in a fresh
-# prefix with no display. The tool is not part of this build.
+# The Windows DLL (mingw-w64, x86-64) and the library's test suites under
+# Wine, in a fresh prefix with no display. Tests whose subject Windows lacks
+# (fork and rlimits, a full device, the shell-driven peers) skip with their
+# reason. The tool and its tests are built as BMPCONTRAST_BUILD_TOOLS says.
 set -euo pipefail
 jobs=$(nproc)
 export WINEPREFIX="$PWD/build-mingw/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -413,7 +413,7 @@ const char* KnownQuirk(Peer decoder, const Bytes& file) {
 
 constexpr int32_t kLevels[] = {50, 150, 12701};
 
-[[maybe_unused]] constexpr char kNoShellPeers[] =
+constexpr char kNoShellPeers[] =
     "the peers are host programs run through a POSIX shell, which a Windows build cannot start";
 
 class PeerInterop : public bmptest::ScratchTest, public testing::WithParamInterface<Peer> {};

@@ -7,6 +7,11 @@ set -euo pipefail
 jobs=$(nproc)
 export WINEPREFIX="$PWD/build-mingw/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
+# One server for the whole stage. By default it exits with its last client,
+# and a test process starting just then fails ("recvmsg: Connection reset
+# by peer").
+wineserver -p
+trap 'wineserver -k || true' EXIT
 start=$SECONDS
 wineboot -i >/dev/null 2>&1 || echo "-- wineboot exited with $?; the tests show whether the prefix works"
 echo "-- wine prefix: $((SECONDS - start)) s"
@@ -15,4 +20,3 @@ cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-min
   -DBMPCONTRAST_BUILD_BENCH=OFF >/dev/null
 cmake --build build-mingw -j"$jobs" >/dev/null
 ctest --test-dir build-mingw --output-on-failure -j"$jobs"
-wineserver -k || true

@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "bmp_builder.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -19,10 +19,20 @@ struct ReadOutcome {
     BMPInfoHeader info{};
 };
 
-ReadOutcome ReadFrom(bmptest::Bytes bytes) {
+// Headers are read from and written to files: memory streams are not on
+// every system.
+const bmptest::ScratchDir& Dir() {
+    static const bmptest::ScratchDir dir;
+    return dir;
+}
+
+ReadOutcome ReadFrom(const bmptest::Bytes& bytes) {
     ReadOutcome r{};
-    bytes.push_back(0);  // fmemopen wants a non-empty buffer; the size below excludes it
-    std::FILE* in = fmemopen(bytes.data(), bytes.size() - 1, "rb");
+    const std::string path = Dir() / "in.bmp";
+    bmptest::WriteFile(path, bytes);
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    EXPECT_NE(in, nullptr) << path;
+    if (in == nullptr) return r;
     testing::internal::CaptureStderr();
     r.ok = bmpc::ReadBMPHeaders(in, r.file, r.info);
     r.err = testing::internal::GetCapturedStderr();
@@ -79,13 +89,13 @@ TEST(BmpHeaders, FieldsAreLittleEndianAndRoundTrip) {
     EXPECT_EQ(r.info.biBitCount, 0x9D9Cu);
     EXPECT_EQ(r.info.biClrImportant, 0xB5B4B3B2u);
 
-    char* data = nullptr;
-    size_t size = 0;
-    std::FILE* out = open_memstream(&data, &size);
-    ASSERT_TRUE(bmpc::WriteBMPHeaders(out, r.file, r.info));
+    const std::string path = Dir() / "out.bmp";
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr) << path;
+    const bool written = bmpc::WriteBMPHeaders(out, r.file, r.info);
     std::fclose(out);
-    EXPECT_EQ(bmptest::Bytes(data, data + size), header);
-    std::free(data);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(bmptest::ReadFile(path), header);
 }
 
 }  // namespace

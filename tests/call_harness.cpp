@@ -1,5 +1,9 @@
 #include "call_harness.h"
 
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
 #include "bmpcontrast.h"
 #include "stdio_capture.h"
 
@@ -24,15 +28,25 @@ void ExpectPredicted(const CallOutcome& got, const Bytes& input, int32_t level,
     EXPECT_EQ(got.out, want.out);
     if (want.result == 999) {
         ASSERT_TRUE(std::filesystem::exists(output));
-        const Bytes file = ReadFile(output.string());
+        const Bytes file = ReadPath(output);
         ASSERT_EQ(file.size(), want.file.size());
         EXPECT_TRUE(file == want.file) << "output bytes differ from the prediction";
     }
 }
 
-std::filesystem::path ScratchTest::Put(const std::string& name, const Bytes& bytes) const {
+Bytes ReadPath(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::filesystem::path ScratchTest::Put(const std::filesystem::path& name,
+                                       const Bytes& bytes) const {
     const auto path = Path(name);
-    WriteFile(path.string(), bytes);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
     return path;
 }
 

@@ -27,12 +27,18 @@ CallOutcome CallContrast(const std::filesystem::path& input, const std::filesyst
 void ExpectPredicted(const CallOutcome& got, const Bytes& input, int32_t level,
                      const std::filesystem::path& output);
 
+// A file's bytes, named by a path, which on Windows reaches names outside
+// the ANSI code page too.
+Bytes ReadPath(const std::filesystem::path& path);
+
 // A test with a scratch directory of its own.
 class ScratchTest : public testing::Test {
   protected:
-    std::filesystem::path Path(const std::string& name) const { return scratch_.path() / name; }
+    std::filesystem::path Path(const std::filesystem::path& name) const {
+        return scratch_.path() / name;
+    }
     // Writes `bytes` to a file in the scratch directory and returns its path.
-    std::filesystem::path Put(const std::string& name, const Bytes& bytes) const;
+    std::filesystem::path Put(const std::filesystem::path& name, const Bytes& bytes) const;
 
     ScratchDir scratch_;
 };

@@ -1,17 +1,16 @@
 // Whole calls through the exported function: result codes, lines, output
 // bytes, layouts and the files a call may and may not touch.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
 #include <limits>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bmpcontrast.h"
 #include "call_harness.h"
+#include "pipe_input.h"
 
 namespace fs = std::filesystem;
 using bmptest::BmpLayout;
@@ -350,15 +349,15 @@ TEST_F(ContrastCall, ExistingOutputIsReplaced) {
 TEST_F(ContrastCall, UnicodePaths) {
     const Bytes input = Valid();
     const fs::path in =
-        Put("entr\xC3\xA9\x65-\xE7\x94\xBB\xE5\x83\x8F-\xF0\x9F\x98\x80.bmp", input);
-    const fs::path out = Path("\xD0\xB2\xD1\x8B\xD1\x85\xD0\xBE\xD0\xB4-\xF0\x90\x80\x80.bmp");
+        Put(u8"entr\xC3\xA9\x65-\xE7\x94\xBB\xE5\x83\x8F-\xF0\x9F\x98\x80.bmp", input);
+    const fs::path out = Path(u8"\xD0\xB2\xD1\x8B\xD1\x85\xD0\xBE\xD0\xB4-\xF0\x90\x80\x80.bmp");
     bmptest::ExpectPredicted(bmptest::CallContrast(in, out, 150), input, 150, out);
 }
 
 TEST_F(ContrastCall, UnpairedSurrogatesNameNoFile) {
     const fs::path in = Put("in.bmp", Valid());
     // The file a replacement character (U+FFFD) would have opened exists.
-    Put("x\xEF\xBF\xBD.bmp", Valid());
+    Put(u8"x\xEF\xBF\xBD.bmp", Valid());
     const std::u16string dir = scratch_.path().u16string() + u"/";
     const std::u16string bad[] = {dir + u"x\xD800.bmp", dir + u"x\xDC00.bmp", dir + u"x.bmp\xD83D",
                                   dir + u"x\xDE00\xD83D.bmp"};
@@ -382,17 +381,11 @@ TEST_F(ContrastCall, PipeInputDropsTheTrailer) {
     const Bytes image = bmptest::BuildBmp({.width = 5, .height = 3});
     Bytes input = image;
     input.insert(input.end(), 100, 0xEE);
-    const fs::path fifo = Path("in.fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer([&] {
-        // Opening blocks until the call opens the other end.
-        if (std::FILE* f = std::fopen(fifo.c_str(), "wb")) {
-            std::fwrite(input.data(), 1, input.size(), f);
-            std::fclose(f);
-        }
-    });
-    const auto got = bmptest::CallContrast(fifo, Path("out.bmp"), 100);
-    writer.join();
+    bmptest::CallOutcome got{};
+    {
+        const bmptest::PipeInput pipe(scratch_.path(), input);
+        got = bmptest::CallContrast(pipe.path(), Path("out.bmp"), 100);
+    }
     EXPECT_EQ(got.result, 999);
     EXPECT_EQ(got.err, "");
     EXPECT_TRUE(bmptest::ReadFile(Path("out.bmp").string()) == image);

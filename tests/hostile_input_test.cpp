@@ -3,9 +3,9 @@
 // Every call is checked against the oracle in full (result, both streams,
 // output bytes), and a failure must leave an existing output file alone.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -33,7 +33,8 @@ class CallChecker {
         if (outputExists) {
             bmptest::WriteFile(out_, kSentinel);
         } else {
-            unlink(out_.c_str());
+            std::error_code ignored;
+            std::filesystem::remove(out_, ignored);
         }
         int32_t result = 0;
         const auto text = bmptest::CaptureStdio([&] {
@@ -47,7 +48,7 @@ class CallChecker {
         }
         if (text.err != want.err) problems += "stderr \"" + text.err + "\"; ";
         if (text.out != want.out) problems += "stdout \"" + text.out + "\"; ";
-        const bool exists = access(out_.c_str(), F_OK) == 0;
+        const bool exists = std::filesystem::exists(out_);
         if (want.result == 999) {
             if (!exists || bmptest::ReadFile(out_) != want.file)
                 problems += "output bytes differ; ";

@@ -3,8 +3,6 @@
 // and outputs between guard bytes, so a kernel that reads or writes past
 // its buffers fails here rather than corrupting memory somewhere else.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <random>
@@ -13,6 +11,7 @@
 
 #include "bmp_builder.h"
 #include "contrast_curve.h"
+#include "guarded_pages.h"
 #include "kernels/contrast_kernels.h"
 
 namespace {
@@ -35,34 +34,6 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
     for (auto& b : bytes) b = static_cast<uint8_t>(rng());
     return bytes;
 }
-
-// Three pages: inaccessible, readable, inaccessible.
-class GuardedPage {
-  public:
-    GuardedPage() : page_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
-        void* raw = mmap(nullptr, 3 * page_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (raw == MAP_FAILED) return;
-        base_ = static_cast<uint8_t*>(raw);
-        if (mprotect(base_ + page_, page_, PROT_READ | PROT_WRITE) != 0) {
-            munmap(base_, 3 * page_);
-            base_ = nullptr;
-        }
-    }
-    ~GuardedPage() {
-        if (base_ != nullptr) munmap(base_, 3 * page_);
-    }
-    GuardedPage(const GuardedPage&) = delete;
-    GuardedPage& operator=(const GuardedPage&) = delete;
-
-    bool ok() const { return base_ != nullptr; }
-    size_t size() const { return page_; }
-    uint8_t* begin() const { return base_ + page_; }
-    uint8_t* end() const { return base_ + 2 * page_; }
-
-  private:
-    size_t page_;
-    uint8_t* base_ = nullptr;
-};
 
 class KernelTest : public testing::TestWithParam<size_t> {
   protected:
@@ -105,7 +76,7 @@ class KernelTest : public testing::TestWithParam<size_t> {
     }
 
     KernelInfo kernel_{};
-    GuardedPage page_;
+    bmptest::GuardedPage page_;
 };
 
 // The scalar table is what every kernel is compared with, so it is itself

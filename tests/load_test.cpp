@@ -3,8 +3,6 @@
 // thousands of calls ending every way must not accumulate descriptors,
 // heap or mappings.
 #include <gtest/gtest.h>
-#include <malloc.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -15,6 +13,7 @@
 
 #include "bmp_builder.h"
 #include "bmpcontrast.h"
+#include "platform.h"
 #include "scratch_dir.h"
 #include "stdio_capture.h"
 #include "test_files.h"
@@ -32,43 +31,16 @@ namespace fs = std::filesystem;
 namespace {
 
 using bmptest::Bytes;
+using bmptest::HeapInUse;
 using bmptest::MappedBytes;
+using bmptest::OpenDescriptors;
+using bmptest::SilencedStdio;
 using bmptest::With;
 
 // Sized bitmaps with a pattern of their own.
 Bytes Build(int32_t width, int32_t height, uint16_t bitCount, uint32_t seed) {
     return bmptest::Build(width, height, bitCount, -1, seed);
 }
-
-// Points the standard streams at /dev/null while calls print from several
-// threads or by the thousand; swapped only while no other thread prints.
-class SilencedStdio {
-  public:
-    SilencedStdio()
-        : out_(std::fopen("/dev/null", "w")),
-          err_(std::fopen("/dev/null", "w")),
-          savedOut_(stdout),
-          savedErr_(stderr) {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        stdout = out_;
-        stderr = err_;
-    }
-    ~SilencedStdio() {
-        stdout = savedOut_;
-        stderr = savedErr_;
-        std::fclose(out_);
-        std::fclose(err_);
-    }
-    SilencedStdio(const SilencedStdio&) = delete;
-    SilencedStdio& operator=(const SilencedStdio&) = delete;
-
-  private:
-    std::FILE* out_;
-    std::FILE* err_;
-    std::FILE* savedOut_;
-    std::FILE* savedErr_;
-};
 
 struct Job {
     Bytes input;
@@ -155,14 +127,6 @@ TEST(Concurrency, ThreadsConvertingDifferentFilesMatchOneThread) {
         EXPECT_EQ(problems[static_cast<size_t>(t)], "") << "thread " << t;
 }
 
-int OpenDescriptors() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
-    return count;
-}
-
-size_t HeapInUse() { return mallinfo2().uordblks; }
-
 TEST(Endurance, TenThousandCallsEndingEveryWayLeaveNothingBehind) {
 #ifdef BMPCONTRAST_TESTS_EMULATED
     GTEST_SKIP() << "under qemu-user /proc/self/statm measures the emulator, not the calls";
@@ -183,18 +147,19 @@ TEST(Endurance, TenThousandCallsEndingEveryWayLeaveNothingBehind) {
     bmptest::WriteFile(sixteenBit, With(valid, 28, 2, 16));
     bmptest::WriteFile(compressed, With(valid, 30, 4, 3));
     // Declares just over 2 MiB but holds 54 bytes: mapped buffers, read short; written
-    // to /dev/null, as the point is the buffers and not the disk.
+    // to the null device, as the point is the buffers and not the disk.
     bmptest::WriteFile(
         large, With(With(Bytes(valid.begin(), valid.begin() + 54), 18, 4, 1024), 22, 4, 683));
     const std::string out = dir / "out.bmp";
     const std::string unopenable = dir / "missing/out.bmp";
-    const struct {
+    struct Case {
         std::string in, out;
         int32_t level, result;
-    } calls[] = {
+    };
+    std::vector<Case> calls = {
         {good, out, 150, Success},
         {shortFile, out, 80, Success},
-        {large, "/dev/null", 300, Success},
+        {large, bmptest::kNullDevice, 300, Success},
         {good, out, 0, LevelNotPositive},
         {dir / "missing.bmp", out, 150, InputOpenFailed},
         {badSignature, out, 150, HeaderReadFailed},
@@ -202,14 +167,15 @@ TEST(Endurance, TenThousandCallsEndingEveryWayLeaveNothingBehind) {
         {sixteenBit, out, 150, UnsupportedBitDepth},
         {compressed, out, 150, CompressionUnsupported},
         {good, unopenable, 150, OutputOpenFailed},
-        {good, "/dev/full", 150, OutputOpenFailed},
     };
+    if (bmptest::kFullDevice != nullptr)
+        calls.push_back({good, bmptest::kFullDevice, 150, OutputOpenFailed});
     constexpr int kCalls = 10000;
-    constexpr int kCycle = static_cast<int>(std::size(calls));
+    const int kCycle = static_cast<int>(calls.size());
 
     const auto runCycle = [&](int first, int count, std::string& problems) {
         for (int i = first; i < first + count; ++i) {
-            const auto& c = calls[i % kCycle];
+            const Case& c = calls[static_cast<size_t>(i % kCycle)];
             const int32_t result =
                 BMPContrast(bmptest::U16(c.in).c_str(), bmptest::U16(c.out).c_str(), c.level);
             if (result != c.result && problems.size() < 2000) {

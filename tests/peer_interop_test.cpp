@@ -2,7 +2,8 @@
 // ImageMagick, GraphicsMagick, ffmpeg, netpbm and Pillow go through the
 // library, and every one of the five reads every output back with exactly
 // the expected pixels. Peers that are missing are skipped with a message,
-// or fail the test where BMPCONTRAST_REQUIRE_PEERS is set (CI).
+// or fail the test where BMPCONTRAST_REQUIRE_PEERS is set (CI). Windows
+// builds skip them all: the peers are host programs run through a POSIX shell.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "call_harness.h"
+#include "platform.h"
 
 namespace fs = std::filesystem;
 using bmptest::Bytes;
@@ -411,12 +413,16 @@ const char* KnownQuirk(Peer decoder, const Bytes& file) {
 
 constexpr int32_t kLevels[] = {50, 150, 12701};
 
+constexpr char kNoShellPeers[] =
+    "the peers are host programs run through a POSIX shell, which a Windows build cannot start";
+
 class PeerInterop : public bmptest::ScratchTest, public testing::WithParamInterface<Peer> {};
 
 // Every variant the encoder writes converts at every level; level 100 gives
 // the file back byte for byte; every installed decoder reads the input and
 // every output with the expected pixels.
 TEST_P(PeerInterop, EveryVariantConvertsAndEveryDecoderReadsTheOutput) {
+    BMPTEST_SKIP_ON_WINDOWS(kNoShellPeers);
     const Peer encoder = GetParam();
     REQUIRE_PEER(encoder);
     for (const Decoder& d : kDecoders) {
@@ -528,6 +534,7 @@ struct Refusal {
 class PeerRefusals : public bmptest::ScratchTest {};
 
 TEST_F(PeerRefusals, DepthsAndCompressionsTheLibraryDoesNotRead) {
+    BMPTEST_SKIP_ON_WINDOWS(kNoShellPeers);
     const char* depth = "Error: Only 8-bit, 24-bit, and 32-bit bitmaps are supported.\n";
     const char* compressed = "Error: Compressed bitmaps are not supported.\n";
     const std::string pil = Python() + " -c \"" + kPillowSave;

@@ -4,8 +4,10 @@
 #include "pixel_buffer.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdint>
@@ -44,9 +46,12 @@ TEST(PixelBuffer, PrefaultKeepsContentsAndBounds) {
 }
 
 TEST(PixelBuffer, FreshBlockIsResidentAfterPrefault) {
-#ifdef BMPCONTRAST_TESTS_EMULATED
+#if defined(_WIN32)
+    GTEST_SKIP() << "blocks are prefaulted on Linux only (MADV_POPULATE_WRITE); on Windows "
+                    "prefaulting does nothing, so there is no residency to check";
+#elif defined(BMPCONTRAST_TESTS_EMULATED)
     GTEST_SKIP() << "under qemu-user the guest's madvise and mincore act on the emulator's memory";
-#endif
+#else
     const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     // Probe: before Linux 5.14 prefaulting is a no-op by design.
     void* probe = mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -74,6 +79,7 @@ TEST(PixelBuffer, FreshBlockIsResidentAfterPrefault) {
     for (const unsigned char r : resident) missing += (r & 1) == 0 ? 1 : 0;
     EXPECT_EQ(missing, 0u) << "of " << resident.size() << " pages";
     bmpc::FreePixelBuffer(block, size);
+#endif
 }
 
 }  // namespace

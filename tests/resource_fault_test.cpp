@@ -1,12 +1,12 @@
 // Resources that fail under the call: pixel buffers that cannot be
 // allocated, outputs that cannot be opened or written, and the rule that a
 // failure before the output is opened leaves an existing output alone.
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +16,7 @@
 
 #include "bmp_builder.h"
 #include "bmpcontrast.h"
+#include "platform.h"
 #include "scratch_dir.h"
 #include "stdio_capture.h"
 #include "test_files.h"
@@ -39,17 +40,13 @@ using bmptest::Build;
 using bmptest::Call;
 using bmptest::kSentinel;
 using bmptest::MappedBytes;
+using bmptest::OpenDescriptors;
 using bmptest::Outcome;
 using bmptest::With;
 
 // ---------------------------------------------------------------- allocation
 
-[[maybe_unused]] int OpenDescriptors() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
-    return count;
-}
-
+#ifndef _WIN32
 struct ChildReport {
     int exitStatus = -1;
     std::string text;
@@ -100,6 +97,7 @@ ChildReport InLimitedChild(uint64_t headroom, Body body) {
         return body();
     });
 }
+#endif  // fork and address-space limits
 
 struct AllocationCase {
     const char* name;
@@ -142,6 +140,9 @@ TEST_P(AllocationFailure, ReturnsOneWithItsLineAndLeaksNothing) {
 #ifdef BMPC_SANITIZER_RESERVES_SHADOW
     GTEST_SKIP() << "sanitizer runtimes reserve terabytes of shadow memory; "
                     "an address-space limit cannot isolate the call's buffers";
+#elif defined(_WIN32)
+    GTEST_SKIP() << "Windows has no fork and no address-space limit to isolate the call's "
+                    "buffers in a child";
 #elif defined(BMPCONTRAST_TESTS_EMULATED)
     GTEST_SKIP() << "under qemu-user the guest's address-space limit is not enforced, "
                     "and /proc/self/statm measures the emulator";
@@ -187,7 +188,12 @@ INSTANTIATE_TEST_SUITE_P(Buffers, AllocationFailure, testing::ValuesIn(Allocatio
 // ------------------------------------------------------------ unwritable output
 
 TEST(UnwritableOutput, FullDeviceReturns41WithTheWriteLineAndNoSuccessLine) {
-    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no writable /dev/full";
+    BMPTEST_SKIP_ON_WINDOWS("Windows has no device that fails every write");
+    if (std::FILE* probe = std::fopen(bmptest::kFullDevice, "wb")) {
+        std::fclose(probe);
+    } else {
+        GTEST_SKIP() << "no writable " << bmptest::kFullDevice;
+    }
     bmptest::ScratchDir dir;
     const std::string in = dir / "in.bmp";
     // Smaller than a stdio buffer (fails at the flush on close) and larger
@@ -195,7 +201,7 @@ TEST(UnwritableOutput, FullDeviceReturns41WithTheWriteLineAndNoSuccessLine) {
     for (const int32_t width : {3, 2000}) {
         const Bytes input = Build(width, 2, 24);
         bmptest::WriteFile(in, input);
-        const Outcome o = Call(in, "/dev/full");
+        const Outcome o = Call(in, bmptest::kFullDevice);
         EXPECT_EQ(o.result, OutputOpenFailed) << "width " << width;
         EXPECT_EQ(o.err, "Error: Could not write output file.\n") << "width " << width;
         EXPECT_EQ(o.out, "") << "width " << width;
@@ -232,6 +238,10 @@ TEST(UnwritableOutput, PathsThatCannotBeOpenedReturn41Silently) {
 }
 
 TEST(UnwritableOutput, ReadOnlyDirectoryReturns41Silently) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows directories have no write permission to take away: their "
+                    "read-only attribute does not stop files being created in them";
+#else
     bmptest::ScratchDir dir;
     const std::string in = dir / "in.bmp";
     bmptest::WriteFile(in, Build(3, 2, 24));
@@ -253,6 +263,7 @@ TEST(UnwritableOutput, ReadOnlyDirectoryReturns41Silently) {
     EXPECT_EQ(child.exitStatus, 0);
     EXPECT_EQ(child.text, "41|");
     EXPECT_FALSE(fs::exists(dir / "read-only/out.bmp"));
+#endif
 }
 
 // --------------------------------------------- failures before the output opens

@@ -131,7 +131,13 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
     if (plan.carried != 0) ReadFully(in.get(), output.data(), plan.carried);
     // A negative offset cannot be sought to; the pixels are then read from
     // the end of the headers. An offset past the end leads to a short read.
-    if (file.bfOffBits >= 0) std::fseek(in.get(), file.bfOffBits, SEEK_SET);
+    // A stream already at the offset is left where it is: a seek drops what
+    // the C runtime has buffered (Windows' does even where it cannot seek),
+    // and a pipe cannot give that again.
+    const int64_t position = int64_t{headersEnd} + static_cast<int64_t>(plan.carried);
+    if (file.bfOffBits >= 0 && file.bfOffBits != position) {
+        std::fseek(in.get(), file.bfOffBits, SEEK_SET);
+    }
     uint8_t* const pixels = output.data() + plan.carried;
     size_t outputBytes = plan.carried + pixelBytes;
     if (!ReadFully(in.get(), pixels, pixelBytes)) {

@@ -2,20 +2,35 @@
 // CTest runs test processes side by side, so fixed names would collide.
 #pragma once
 
-#include <stdlib.h>
-
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace bmptest {
 
 class ScratchDir {
   public:
+    // A random name, created only if nobody holds it yet: create_directory
+    // reports an existing one, so two processes never share a directory.
     ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "bmpc-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device device;
+        const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+        std::mt19937_64 random(device() ^ static_cast<uint64_t>(ticks));
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::filesystem::path candidate = base / ("bmpc-" + ToHex(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec)) {
+                path_ = candidate;
+                return;
+            }
+            if (ec) throw std::runtime_error("cannot create " + candidate.string());
+        }
+        throw std::runtime_error("no free scratch directory name in " + base.string());
     }
     ~ScratchDir() {
         std::error_code ignored;
@@ -28,6 +43,16 @@ class ScratchDir {
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
   private:
+    static std::string ToHex(uint64_t value) {
+        static const char kDigits[] = "0123456789abcdef";
+        std::string hex(16, '0');
+        for (char& digit : hex) {
+            digit = kDigits[value & 15];
+            value >>= 4;
+        }
+        return hex;
+    }
+
     std::filesystem::path path_;
 };
 

@@ -1,11 +1,11 @@
-// Captures what code prints on the standard streams, without touching file
-// descriptors: the library prints through stdout and stderr, which glibc
-// declares as assignable variables, so they are pointed at memory streams
-// for the duration. Cheap enough for tens of thousands of calls; not for use
-// while other threads print.
+// Captures what code prints on the standard streams, and silences them.
+// Cheap enough for tens of thousands of calls; neither is for use while
+// other threads print, but code run under SilencedStdio may print from
+// any thread. How each system redirects the streams is in its own file.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace bmptest {
@@ -16,5 +16,18 @@ struct StdioText {
 };
 
 StdioText CaptureStdio(const std::function<void()>& body);
+
+// Discards what is printed on both streams while it lives.
+class SilencedStdio {
+  public:
+    SilencedStdio();
+    ~SilencedStdio();
+    SilencedStdio(const SilencedStdio&) = delete;
+    SilencedStdio& operator=(const SilencedStdio&) = delete;
+
+  private:
+    struct Saved;
+    std::unique_ptr<Saved> saved_;
+};
 
 }  // namespace bmptest

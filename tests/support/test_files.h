@@ -1,17 +1,14 @@
 // Small helpers the library's tests share: bitmaps built by size, a field
-// overwritten, the bytes an output held before a call, the address space
-// mapped, and one call with its printed lines.
+// overwritten, the bytes an output held before a call, what the process
+// holds, and one call with its printed lines.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "bmp_builder.h"
 #include "bmpcontrast.h"
+#include "process_usage.h"
 #include "scratch_dir.h"
 #include "stdio_capture.h"
 
@@ -35,15 +32,6 @@ inline Bytes Build(int32_t width, int32_t height, uint16_t bitCount, int32_t pal
     layout.paletteEntries = palette;
     layout.seed = seed;
     return BuildBmp(layout);
-}
-
-// Address space the process has mapped, from /proc/self/statm.
-[[maybe_unused]] inline uint64_t MappedBytes() {
-    std::FILE* f = std::fopen("/proc/self/statm", "r");
-    unsigned long long pages = 0;
-    if (f == nullptr || std::fscanf(f, "%llu", &pages) != 1) std::abort();
-    std::fclose(f);
-    return pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
 struct Outcome {

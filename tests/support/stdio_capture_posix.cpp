@@ -1,8 +1,10 @@
-#include "stdio_capture.h"
-
+// glibc declares stdout and stderr as assignable variables, so they are
+// pointed at memory streams, or at /dev/null, without touching descriptors.
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+
+#include "stdio_capture.h"
 
 namespace bmptest {
 namespace {
@@ -53,6 +55,32 @@ StdioText CaptureStdio(const std::function<void()>& body) {
     stdout = savedOut;
     stderr = savedErr;
     return {out.Take(), err.Take()};
+}
+
+struct SilencedStdio::Saved {
+    std::FILE* out;
+    std::FILE* err;
+    std::FILE* nullOut;
+    std::FILE* nullErr;
+};
+
+SilencedStdio::SilencedStdio()
+    : saved_(
+          new Saved{stdout, stderr, std::fopen("/dev/null", "w"), std::fopen("/dev/null", "w")}) {
+    if (saved_->nullOut == nullptr || saved_->nullErr == nullptr) {
+        throw std::runtime_error("cannot open /dev/null");
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    stdout = saved_->nullOut;
+    stderr = saved_->nullErr;
+}
+
+SilencedStdio::~SilencedStdio() {
+    stdout = saved_->out;
+    stderr = saved_->err;
+    std::fclose(saved_->nullOut);
+    std::fclose(saved_->nullErr);
 }
 
 }  // namespace bmptest

@@ -562,7 +562,10 @@ namespace {
 std::atomic<int> gInterrupts{0};
 
 BOOL WINAPI OnInterrupt(DWORD event) {
-    if (gInterrupts.fetch_add(1) > 0) ExitProcess(kInterruptedExit);  // the second one
+    if (gInterrupts.fetch_add(1) > 0) {  // the second one
+        RestoreCodePage();
+        ExitProcess(kInterruptedExit);
+    }
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
     // Closing the console ends the process when this returns: waiting here
     // gives the batch the time the system allows to finish its files.
@@ -592,6 +595,7 @@ void InterruptWatch::Finish() {
     SetConsoleCtrlHandler(OnInterrupt, FALSE);
     if (gInterrupts.load() > 0) {
         std::fflush(nullptr);
+        RestoreCodePage();  // ExitProcess runs no atexit handlers
         ExitProcess(kInterruptedExit);
     }
 }

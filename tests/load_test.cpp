@@ -18,14 +18,6 @@
 #include "stdio_capture.h"
 #include "test_files.h"
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define BMPC_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define BMPC_SANITIZED 1
-#endif
-#endif
-
 namespace fs = std::filesystem;
 
 namespace {

@@ -9,16 +9,9 @@
 
 #include "bmp_builder.h"
 #include "guarded_pages.h"
+#include "platform.h"
 #include "process_usage.h"
 #include "scratch_dir.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define BMPC_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define BMPC_SANITIZED 1
-#endif
-#endif
 
 namespace {
 

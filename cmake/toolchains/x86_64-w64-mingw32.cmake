@@ -1,18 +1,4 @@
-# Windows x86-64 with mingw-w64 (the POSIX-threads compilers, for
-# std::thread in the tests); programs run through Wine:
-# cmake -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake
-set(CMAKE_SYSTEM_NAME Windows)
+# Windows x86-64: cmake -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake
+set(BMPCONTRAST_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-# Programs carry the GCC runtimes (libgcc, libstdc++, winpthread) inside,
-# so that they need no DLL beside them but the library's.
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-find_program(BMPCONTRAST_WINE_PATH NAMES wine wine64 REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${BMPCONTRAST_WINE_PATH})
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

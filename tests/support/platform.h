@@ -20,6 +20,16 @@ inline constexpr const char* kFullDevice = "/dev/full";
 
 }  // namespace bmptest
 
+// Under a sanitizer the allocator is its own, and the heap counts mean
+// something else.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define BMPC_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define BMPC_SANITIZED 1
+#endif
+#endif
+
 // Skips the running test on Windows and says why.
 #define BMPTEST_SKIP_ON_WINDOWS(why)                  \
     do {                                              \

@@ -18,6 +18,7 @@
 
 #include "bmp_builder.h"
 #include "bmpcontrast.h"
+#include "scratch_dir.h"
 #include "tool_path.h"
 
 namespace fs = std::filesystem;
@@ -143,10 +144,6 @@ DWORD FirstChild(DWORD parent) {
 class WindowsTool : public testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("bmpc-tool-" + std::to_string(GetCurrentProcessId()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
         fs::create_directories(dir_ / L"in");
         // Rows with CR, LF and Ctrl-Z bytes in them: any text-mode stream
         // on the way would change them.
@@ -163,10 +160,6 @@ class WindowsTool : public testing::Test {
         ASSERT_EQ(BMPContrast(from.c_str(), to.c_str(), kLevel), BMPCONTRAST_SUCCESS);
         expected_ = Slurp(dir_ / L"ref-out.bmp");
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
     fs::path Input(const std::wstring& name) const {
         Spill(dir_ / L"in" / name, image_);
         return dir_ / L"in" / name;
@@ -182,7 +175,8 @@ class WindowsTool : public testing::Test {
 
     static constexpr int32_t kLevel = 160;
     const std::wstring level_ = std::to_wstring(kLevel);
-    fs::path dir_;
+    const bmptest::ScratchDir scratch_;
+    const fs::path dir_ = scratch_.path();
     std::string image_, expected_;
 };
 

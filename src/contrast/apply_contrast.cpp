@@ -1,41 +1,65 @@
 #include "apply_contrast.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "kernels/contrast_kernels.h"
 
 namespace bmpc {
+namespace {
+
+// Calls `pixels(at, count)` for each run of pixel bytes in the `n` bytes
+// that start `offset` bytes into the pixel data, pads skipped.
+template <typename Visit>
+void ForEachPixelRun(size_t n, uint64_t offset, const PixelGeometry& geometry, Visit pixels) {
+    const auto stride = static_cast<uint64_t>(geometry.stride);
+    const auto rowBytes = static_cast<uint64_t>(geometry.rowBytes);
+    if (rowBytes == stride) {
+        pixels(size_t{0}, n);  // no pad bytes: one run
+        return;
+    }
+    size_t done = 0;
+    while (done < n) {
+        const uint64_t column = (offset + done) % stride;
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(n - done, stride - column));
+        if (column < rowBytes) {
+            pixels(done, static_cast<size_t>(std::min<uint64_t>(take, rowBytes - column)));
+        }
+        done += take;
+    }
+}
+
+}  // namespace
 
 void ApplyContrast(const uint8_t* in, uint8_t* out, const PixelGeometry& geometry,
                    const ContrastTable& table) {
     const ContrastKernel kernel = SelectKernel();
-    const auto stride = static_cast<size_t>(geometry.stride);
-    const auto rowBytes = static_cast<size_t>(geometry.rowBytes);
-    if (rowBytes == stride) {
-        // No pad bytes: the rows form one run.
-        kernel(in, out, static_cast<size_t>(geometry.size), table);
-        return;
-    }
-    const size_t pad = stride - rowBytes;
-    for (size_t row = 0; row < static_cast<size_t>(geometry.rowCount); ++row) {
-        const size_t at = row * stride;
-        kernel(in + at, out + at, rowBytes, table);
-        std::memcpy(out + at + rowBytes, in + at + rowBytes, pad);
-    }
+    const auto size = static_cast<size_t>(geometry.size);
+    // Pads first: the kernel then overwrites every pixel byte.
+    if (geometry.rowBytes != geometry.stride) std::memcpy(out, in, size);
+    ForEachPixelRun(size, 0, geometry,
+                    [&](size_t at, size_t count) { kernel(in + at, out + at, count, table); });
 }
 
 void ApplyContrastInPlace(uint8_t* pixels, const PixelGeometry& geometry,
                           const ContrastTable& table) {
+    ApplyContrastSpan(pixels, static_cast<size_t>(geometry.size), 0, geometry, table);
+}
+
+void ApplyContrastSpan(uint8_t* data, size_t n, uint64_t offset, const PixelGeometry& geometry,
+                       const ContrastTable& table) {
     const ContrastKernel kernel = SelectKernel();
-    const auto stride = static_cast<size_t>(geometry.stride);
-    const auto rowBytes = static_cast<size_t>(geometry.rowBytes);
-    if (rowBytes == stride) {
-        kernel(pixels, pixels, static_cast<size_t>(geometry.size), table);
-        return;
-    }
-    for (size_t row = 0; row < static_cast<size_t>(geometry.rowCount); ++row) {
-        kernel(pixels + row * stride, pixels + row * stride, rowBytes, table);
-    }
+    ForEachPixelRun(n, offset, geometry,
+                    [&](size_t at, size_t count) { kernel(data + at, data + at, count, table); });
+}
+
+uint8_t MaxPixelByte(const uint8_t* data, size_t n, uint64_t offset,
+                     const PixelGeometry& geometry) {
+    uint8_t most = 0;
+    ForEachPixelRun(n, offset, geometry, [&](size_t at, size_t count) {
+        for (size_t i = 0; i < count; ++i) most = std::max(most, data[at + i]);
+    });
+    return most;
 }
 
 }  // namespace bmpc

@@ -1,6 +1,8 @@
-// The walk over a whole pixel buffer.
+// The walk over pixel data: every pixel byte through the curve, pad bytes
+// as they are.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "contrast_curve.h"
@@ -18,5 +20,13 @@ void ApplyContrast(const uint8_t* in, uint8_t* out, const PixelGeometry& geometr
 // replaced by the curve's value, pad bytes stay as they are.
 void ApplyContrastInPlace(uint8_t* pixels, const PixelGeometry& geometry,
                           const ContrastTable& table);
+
+// The walk on any stretch of the pixel data: `data` holds the `n` bytes that
+// start `offset` bytes into it, wherever in a row that falls.
+void ApplyContrastSpan(uint8_t* data, size_t n, uint64_t offset, const PixelGeometry& geometry,
+                       const ContrastTable& table);
+
+// The largest pixel byte (pads left out) in such a stretch; 0 for none.
+uint8_t MaxPixelByte(const uint8_t* data, size_t n, uint64_t offset, const PixelGeometry& geometry);
 
 }  // namespace bmpc

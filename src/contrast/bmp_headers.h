@@ -2,8 +2,10 @@
 // transfer. Fields are little-endian on disk whatever the host's byte order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
+
+#include "byte_stream.h"
 
 struct BMPFileHeader {
     uint16_t bfType;  // 0x4D42, the bytes 'B' 'M'
@@ -47,12 +49,15 @@ inline int32_t HeadersEnd(const BMPInfoHeader& info) {
 }
 inline constexpr uint16_t kSignature = 0x4D42;
 
-// Reads both records from the stream's position, one request per field.
-// Returns 1, or 0 after printing the failing field's line on stderr.
-int ReadBMPHeaders(std::FILE* in, BMPFileHeader& file, BMPInfoHeader& info);
+// Reads both records from the source's position, leaving it just after
+// them (byte 54, or 26 for the core layout). Returns 1, or 0 with `line`
+// set to the failing field's line: a file that ends inside a field fails
+// with that field's line.
+int ReadBMPHeaders(ByteSource& in, BMPFileHeader& file, BMPInfoHeader& info, const char*& line);
 
-// Writes the header bytes (54, or 26 for the core layout), one request per
-// field. Returns false if any request was short.
-bool WriteBMPHeaders(std::FILE* out, const BMPFileHeader& file, const BMPInfoHeader& info);
+// The header bytes as they go on disk: 54, or 26 for the core layout.
+inline constexpr size_t kMaxHeadersSize = kHeadersSize;
+size_t EncodeBMPHeaders(const BMPFileHeader& file, const BMPInfoHeader& info,
+                        uint8_t (&bytes)[kMaxHeadersSize]);
 
 }  // namespace bmpc

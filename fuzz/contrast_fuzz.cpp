@@ -4,7 +4,9 @@
 // rest is the input file. Every call is checked against the oracle:
 // result code, both printed streams and the output file byte for byte, and
 // an output that existed before is untouched by every failure that comes
-// before the output is opened.
+// before the output is opened. The engine's streamed conversion of the same
+// bytes, through a buffer whose size the input also picks, must agree with
+// the oracle too.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 
 #include "bmp_builder.h"
 #include "bmpcontrast.h"
+#include "engine_run.h"
 #include "stdio_capture.h"
 
 namespace {
@@ -100,6 +103,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bmptest::StdioText text =
         bmptest::CaptureStdio([&] { result = BMPContrast(f.in16.c_str(), out16.c_str(), level); });
     bmptest::Expected want = bmptest::Predict(input, level);
+
+    // Chunks from the smallest up to a few pages, so that they split rows
+    // and pixels at varying places.
+    const size_t chunk = bmpc::kMinChunkBytes + (size * 131) % 12289;
+    const bmptest::StreamOutcome streamed = bmptest::RunEngine(input, level, chunk);
+    if (streamed.result != want.result) {
+        Broken("streamed result", std::to_string(streamed.result), std::to_string(want.result));
+    }
+    if (streamed.err != want.err) Broken("streamed stderr", streamed.err, want.err);
+    if (streamed.out != want.out) Broken("streamed stdout", streamed.out, want.out);
+    if (want.result == 999 && streamed.file != want.file) {
+        Broken("streamed output", std::to_string(streamed.file.size()) + " bytes",
+               std::to_string(want.file.size()) + " bytes");
+    }
     if (fullDevice && want.result == 999) {
         // A write that fails is reported as such, never as a success.
         want.result = 41;

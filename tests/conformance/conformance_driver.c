@@ -6,7 +6,8 @@
    CTest compares it with the one kept in the source tree
    (compare_record.cmake).
 
-   conformance_driver WORKDIR  writes WORKDIR/record.txt. */
+   conformance_driver WORKDIR [KEEPDIR]  writes WORKDIR/record.txt, and with
+   KEEPDIR each bitmap as KEEPDIR/NAME.bmp for other checks to reuse. */
 #include <bmpcontrast.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -167,8 +168,8 @@ static void Digest(const char* path, FILE* record) {
 }
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fputs("usage: conformance_driver WORKDIR\n", stderr);
+    if (argc != 2 && argc != 3) {
+        fputs("usage: conformance_driver WORKDIR [KEEPDIR]\n", stderr);
         return 2;
     }
     static const int32_t kLevels[] = {-5, 0, 1, 37, 99, 100, 101, 128, 150, 255, 256, 2147483647};
@@ -192,6 +193,11 @@ int main(int argc, char** argv) {
     const size_t count = sizeof kCases / sizeof kCases[0];
     for (size_t k = 0; k < count; ++k) {
         if (!Build(&kCases[k], (uint32_t)k + 1) || !WriteWhole(in, file, fileSize)) return 3;
+        if (argc == 3) {
+            char kept[kMaxPath];
+            snprintf(kept, sizeof kept, "%s/%s.bmp", argv[2], kCases[k].name);
+            if (!WriteWhole(kept, file, fileSize)) return 3;
+        }
         for (size_t l = 0; l < sizeof kLevels / sizeof kLevels[0]; ++l) {
             remove(out);
             const int32_t rc = BMPContrast(in16, out16, kLevels[l]);

@@ -1,0 +1,56 @@
+// The engine's streamed conversion run the way the exported call's tests
+// run the call: result, the lines each stream would have carried, and the
+// output bytes. Include only where the library's objects are linked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bmp_builder.h"
+#include "engine.h"
+#include "memory_source.h"
+
+namespace bmptest {
+
+struct StreamOutcome {
+    int32_t result = 0;
+    std::string out;
+    std::string err;
+    Bytes file;  // what the sink received
+    bmpc::StreamResult raw;
+};
+
+class BytesSink final : public bmpc::ByteSink {
+  public:
+    bool Write(const uint8_t* data, size_t n) noexcept override {
+        bytes.insert(bytes.end(), data, data + n);
+        return true;
+    }
+    Bytes bytes;
+};
+
+inline void SplitLines(const bmpc::Diagnostics& lines, std::string& out, std::string& err) {
+    for (const bmpc::Line& line : lines) {
+        (line.channel == bmpc::Channel::Out ? out : err) += line.text;
+    }
+}
+
+// `source` at its start, converted through a buffer of `chunk` bytes.
+inline StreamOutcome RunEngine(bmpc::ByteSource& source, int32_t level, size_t chunk) {
+    StreamOutcome o;
+    std::vector<uint8_t> buffer(chunk);
+    BytesSink sink;
+    o.raw = bmpc::ConvertStream(source, sink, level, buffer.data(), buffer.size());
+    o.result = o.raw.result;
+    SplitLines(o.raw.lines, o.out, o.err);
+    o.file = std::move(sink.bytes);
+    return o;
+}
+
+inline StreamOutcome RunEngine(const Bytes& input, int32_t level, size_t chunk) {
+    bmpc::MemorySource source(input.data(), input.size());
+    return RunEngine(source, level, chunk);
+}
+
+}  // namespace bmptest

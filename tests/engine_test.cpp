@@ -34,7 +34,7 @@ std::string Joined(const bmpc::Diagnostics& lines) {
 }
 
 Bytes Cut(Bytes bytes, size_t n) {
-    bytes.resize(bytes.size() - n);
+    bytes.erase(bytes.end() - static_cast<std::ptrdiff_t>(n), bytes.end());
     return bytes;
 }
 

@@ -1,4 +1,5 @@
-// Throughput of each contrast kernel the CPU supports, and of whole calls.
+// Throughput of each contrast kernel the CPU supports, of whole calls, and
+// of the engine's streamed conversion at a few buffer sizes.
 //
 //   build/bench/bmpcontrast_bench [--benchmark_filter=Kernel]
 //
@@ -6,6 +7,7 @@
 // 600 MB there for the 100-megapixel case; they run from the page cache.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +19,7 @@
 #include "bmp_builder.h"
 #include "bmpcontrast.h"
 #include "contrast_curve.h"
+#include "engine.h"
 #include "kernels/contrast_kernels.h"
 #include "pixel_buffer.h"
 
@@ -153,6 +156,73 @@ void CallBench(benchmark::State& state) {
                             static_cast<int64_t>(layout.width) * 3 * layout.height);
 }
 
+// File descriptors as the engine's source and sink, with nothing between
+// them and the system but the chunk buffer.
+class FdSource final : public bmpc::ByteSource {
+  public:
+    explicit FdSource(int fd) : fd_(fd) {}
+    size_t Read(uint8_t* into, size_t n) noexcept override {
+        const ssize_t got = read(fd_, into, n);
+        return got > 0 ? static_cast<size_t>(got) : 0;
+    }
+    bool SeekTo(int64_t offset) noexcept override { return lseek(fd_, offset, SEEK_SET) >= 0; }
+    int64_t Size() noexcept override {
+        struct stat st {};
+        return fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
+    }
+
+  private:
+    int fd_;
+};
+
+class FdSink final : public bmpc::ByteSink {
+  public:
+    explicit FdSink(int fd) : fd_(fd) {}
+    bool Write(const uint8_t* data, size_t n) noexcept override {
+        while (n != 0) {
+            const ssize_t put = write(fd_, data, n);
+            if (put <= 0) return false;
+            data += put;
+            n -= static_cast<size_t>(put);
+        }
+        return true;
+    }
+
+  private:
+    int fd_;
+};
+
+// The engine's streamed conversion of a 100-megapixel 24-bit file into a
+// fresh file, through one buffer of state.range(0) bytes: what the tool
+// does for one file, without the tool around it.
+void StreamBench(benchmark::State& state) {
+    bmptest::BmpLayout layout;
+    layout.width = 10001;
+    layout.height = 10000;
+    const fs::path dir = BenchDir();
+    const fs::path in = dir / "in.bmp";
+    const fs::path out = dir / "out.bmp";
+    bmptest::WriteFile(in.string(), bmptest::BuildBmp(layout));
+    std::string buffer(static_cast<size_t>(state.range(0)), '\0');
+    int32_t result = Success;
+    for (auto _ : state) {
+        fs::remove(out);
+        const int from = open(in.c_str(), O_RDONLY | O_CLOEXEC);
+        const int to = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        FdSource source(from);
+        FdSink sink(to);
+        result = bmpc::ConvertStream(source, sink, 150, reinterpret_cast<uint8_t*>(buffer.data()),
+                                     buffer.size())
+                     .result;
+        close(from);
+        close(to);
+    }
+    fs::remove_all(dir);
+    if (result != Success) state.SkipWithError("conversion failed");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(layout.width) * 3 * layout.height);
+}
+
 void RegisterAll() {
     size_t count = 0;
     const bmpc::KernelInfo* kernels = bmpc::AllKernels(count);
@@ -173,6 +243,12 @@ void RegisterAll() {
         ->Arg(1)
         ->Arg(24)
         ->Arg(100)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("Stream/100MP_24bit_chunk", StreamBench)
+        ->Arg(256 << 10)
+        ->Arg(1 << 20)
+        ->Arg(4 << 20)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
 }

@@ -48,17 +48,6 @@ class FieldWriter {
     size_t at_ = 0;
 };
 
-// Reads until `n` bytes are in or the source has no more.
-size_t ReadUpTo(ByteSource& in, uint8_t* into, size_t n) {
-    size_t got = 0;
-    while (got < n) {
-        const size_t step = in.Read(into + got, n - got);
-        if (step == 0) break;
-        got += step;
-    }
-    return got;
-}
-
 int Fail(const char*& line, const char* text) {
     line = text;
     return 0;

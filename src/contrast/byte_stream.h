@@ -34,4 +34,15 @@ class ByteSink {
     ~ByteSink() = default;
 };
 
+// Reads until `n` bytes are in or the source has no more; returns how many.
+inline size_t ReadUpTo(ByteSource& in, uint8_t* into, size_t n) noexcept {
+    size_t got = 0;
+    while (got < n) {
+        const size_t step = in.Read(into + got, n - got);
+        if (step == 0) break;
+        got += step;
+    }
+    return got;
+}
+
 }  // namespace bmpc

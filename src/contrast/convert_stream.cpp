@@ -42,17 +42,6 @@ PaletteFacts ReadPalette(const Description& d, const uint8_t* carried, size_t n)
     return facts;
 }
 
-// Reads until `n` bytes are in or the source has no more.
-size_t ReadUpTo(ByteSource& in, uint8_t* into, size_t n) {
-    size_t got = 0;
-    while (got < n) {
-        const size_t step = in.Read(into + got, n - got);
-        if (step == 0) break;
-        got += step;
-    }
-    return got;
-}
-
 // Gathers output bytes in the buffer and hands them on a full buffer at a
 // time.
 class Stager {

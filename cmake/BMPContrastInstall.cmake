@@ -32,16 +32,22 @@ install(FILES ${PROJECT_BINARY_DIR}/BMPContrastConfig.cmake
               ${PROJECT_BINARY_DIR}/BMPContrastConfigVersion.cmake
         DESTINATION ${BMPCONTRAST_CMAKE_DIR} COMPONENT dev)
 
-# The .pc file finds the prefix from its own place, so that
-# `cmake --install --prefix P` gives a working file for any P.
+# The .pc file. Installed under /usr (the Debian packages) it names plain
+# paths, which pkg-config recognises as the system's own and leaves out of
+# --cflags and --libs. Anywhere else it finds the prefix from its own
+# place, so that `cmake --install --prefix P` gives a working file for any P.
 if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
   set(BMPCONTRAST_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
   set(BMPCONTRAST_PC_INCLUDEDIR "${CMAKE_INSTALL_FULL_INCLUDEDIR}")
   set(BMPCONTRAST_PC_LIBDIR "${CMAKE_INSTALL_FULL_LIBDIR}")
 else()
-  file(RELATIVE_PATH _bmpcontrast_up "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
-  string(REGEX REPLACE "/$" "" _bmpcontrast_up "${_bmpcontrast_up}")
-  set(BMPCONTRAST_PC_PREFIX "\${pcfiledir}/${_bmpcontrast_up}")
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(BMPCONTRAST_PC_PREFIX /usr)
+  else()
+    file(RELATIVE_PATH _bmpcontrast_up "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+    string(REGEX REPLACE "/$" "" _bmpcontrast_up "${_bmpcontrast_up}")
+    set(BMPCONTRAST_PC_PREFIX "\${pcfiledir}/${_bmpcontrast_up}")
+  endif()
   set(BMPCONTRAST_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
   set(BMPCONTRAST_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
 endif()

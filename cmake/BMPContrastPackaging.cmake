@@ -44,7 +44,9 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME bmpcontrast)
 set(CPACK_PACKAGE_VENDOR "The bmpcontrast developers")
 set(CPACK_PACKAGE_CONTACT "bmpcontrast developers <bmpcontrast@example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "contrast adjustment for uncompressed BMP files")
+# Each package's description begins with its own summary line; a shared
+# summary would be put in front of every one of them by CPack.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_COMPONENTS_ALL ${_components})
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -58,16 +60,32 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-# Debian runs ldconfig through a trigger; CPack's own postinst call stays
-# as well (a lintian warning, not an error).
+# ldconfig runs through a trigger, as in packages debhelper builds. CPack
+# writes postinst and postrm scripts calling it for any package with a
+# library under /usr/lib; the script below takes them out again.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/BMPContrastDebTrigger.cmake)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libbmpcontrast1 (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "libbmpcontrast1 (= ${PROJECT_VERSION})")
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
-    "contrast adjustment for BMP files - shared library\n The library's one call adjusts the contrast of an uncompressed 8, 24 or\n 32-bit BMP file, with exact output bytes and fixed result codes.")
-set(CPACK_COMPONENT_DEV_DESCRIPTION
-    "contrast adjustment for BMP files - development files\n Headers, CMake package and pkg-config file for building programs\n against libbmpcontrast.")
-set(CPACK_COMPONENT_TOOL_DESCRIPTION
-    "contrast adjustment for BMP files - command-line tool\n Converts one file, or whole folders in parallel, naming every file\n in its messages.")
+# A summary line, then the long description (CPack indents its lines).
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION [=[library to adjust the contrast of uncompressed BMP files
+libbmpcontrast exports one C function, BMPContrast, which reads an 8, 24
+or 32-bit uncompressed bitmap, maps every pixel byte through a linear
+curve centred on 128, evaluated in single precision, and writes the
+result, keeping the input's headers, colour table and pad bytes. Its
+output bytes, result codes and diagnostic lines are fixed, so host
+programs can rely on them; calls may run on several threads at once.]=])
+set(CPACK_DEBIAN_DEV_DESCRIPTION [=[development files for libbmpcontrast
+The header bmpcontrast.h with its version header, the unversioned link
+to the shared library, a CMake package (find_package(BMPContrast)) and a
+pkg-config file (bmpcontrast.pc), for building C and C++ programs that
+call BMPContrast.]=])
+set(CPACK_DEBIAN_TOOL_DESCRIPTION [=[command-line tool to adjust the contrast of BMP files
+bmpcontrast converts one bitmap, or many files and whole folder trees in
+parallel, naming every file in its messages. Results are written through
+scratch files, so a failed conversion leaves no partial file; existing
+results are kept unless asked otherwise. It also works in place, or
+between standard input and output, and comes with a manual page and
+bash and zsh completion.]=])
 include(CPack)

@@ -8,7 +8,7 @@ for triple in $targets; do
   echo "-- $triple"
   start=$SECONDS
   cmake -S . -B "build-$triple" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$triple.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DBMPCONTRAST_WERROR=ON -DBMPCONTRAST_BUILD_BENCH=OFF >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DBMPCONTRAST_WERROR=ON -DBMPCONTRAST_BUILD_TESTS=ON >/dev/null
   cmake --build "build-$triple" -j"$jobs" >/dev/null
   ctest --test-dir "build-$triple" --output-on-failure -j"$jobs" | tail -n 15
   echo "-- $triple: $((SECONDS - start)) s"

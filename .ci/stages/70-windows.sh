@@ -16,8 +16,7 @@ start=$SECONDS
 wineboot -i >/dev/null 2>&1 || echo "-- wineboot exited with $?; the tests show whether the prefix works"
 echo "-- wine prefix: $((SECONDS - start)) s"
 cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DBMPCONTRAST_WERROR=ON \
-  -DBMPCONTRAST_BUILD_BENCH=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DBMPCONTRAST_WERROR=ON -DBMPCONTRAST_BUILD_TESTS=ON >/dev/null
 cmake --build build-mingw -j"$jobs" >/dev/null
 ctest --test-dir build-mingw --output-on-failure -j"$jobs"
 # Ctrl-C travels through a console, which Wine gives a program only on a

@@ -1,0 +1,31 @@
+# Run by CPack after building the Debian packages: takes the ldconfig
+# postinst and postrm scripts that CPack writes out of the library package,
+# whose ldconfig trigger (packaging/triggers) does that work instead.
+find_program(BMPCONTRAST_DPKG_DEB dpkg-deb REQUIRED)
+foreach(deb IN LISTS CPACK_PACKAGE_FILES)
+  get_filename_component(name "${deb}" NAME)
+  if(NOT name MATCHES "^libbmpcontrast[0-9]+_.*\\.deb$")
+    continue()
+  endif()
+  set(tree "${deb}.tree")
+  file(REMOVE_RECURSE "${tree}")
+  execute_process(COMMAND ${BMPCONTRAST_DPKG_DEB} -R "${deb}" "${tree}" COMMAND_ERROR_IS_FATAL ANY)
+  if(NOT EXISTS "${tree}/DEBIAN/triggers")
+    message(FATAL_ERROR "${name} has no ldconfig trigger")
+  endif()
+  foreach(script postinst postrm)
+    set(path "${tree}/DEBIAN/${script}")
+    if(EXISTS "${path}")
+      # Only CPack's own ldconfig call goes; anything else is a script to keep.
+      file(STRINGS "${path}" lines)
+      list(FILTER lines EXCLUDE REGEX "^(#!/bin/sh|set -e|if \\[ \"\\$1\" = \"(configure|remove)\" \\]; then|[ \t]*ldconfig|fi|)$")
+      if(lines)
+        message(FATAL_ERROR "${name}: ${script} does more than call ldconfig: ${lines}")
+      endif()
+      file(REMOVE "${path}")
+    endif()
+  endforeach()
+  execute_process(COMMAND ${BMPCONTRAST_DPKG_DEB} --root-owner-group -b "${tree}" "${deb}"
+                  OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  file(REMOVE_RECURSE "${tree}")
+endforeach()

@@ -98,10 +98,13 @@ engine = Extension(
         # The curve is binary32 operations rounded one at a time: no FMA.
         "-ffp-contract=off",
         "-fvisibility=hidden",
+        "-fvisibility-inlines-hidden",
         "-O2",
         "-g0",
         "-Wall", "-Wextra",
     ],
+    extra_link_args=["-Wl,--version-script=ext/engine.map"],
+    depends=["ext/engine.map"],
     language="c++",
 )
 

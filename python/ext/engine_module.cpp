@@ -38,12 +38,18 @@ enum class Stage { None, Input, Output, Write, Rename, Memory };
 
 const char* StageName(Stage s) {
     switch (s) {
-        case Stage::Input: return "input";
-        case Stage::Output: return "output";
-        case Stage::Write: return "write";
-        case Stage::Rename: return "rename";
-        case Stage::Memory: return "memory";
-        case Stage::None: break;
+        case Stage::Input:
+            return "input";
+        case Stage::Output:
+            return "output";
+        case Stage::Write:
+            return "write";
+        case Stage::Rename:
+            return "rename";
+        case Stage::Memory:
+            return "memory";
+        case Stage::None:
+            break;
     }
     return "";
 }
@@ -269,8 +275,7 @@ py::tuple Lines(const bmpc::Diagnostics& lines) {
     return t;
 }
 
-py::tuple PyAdjustFile(const py::bytes& src, const py::bytes& dst, int32_t level,
-                       bool overwrite) {
+py::tuple PyAdjustFile(const py::bytes& src, const py::bytes& dst, int32_t level, bool overwrite) {
     std::string srcPath = src, dstPath = dst;
     FileOutcome o;
     {
@@ -305,7 +310,8 @@ py::tuple PyAdjustBytes(const py::buffer& data, int32_t level) {
     if (raw == nullptr) {
         PyErr_Clear();
         lines.Error(bmpc::msg::kNoMemoryOutput);
-        return py::make_tuple(static_cast<int32_t>(BMPCONTRAST_OUT_OF_MEMORY), Lines(lines), py::none());
+        return py::make_tuple(static_cast<int32_t>(BMPCONTRAST_OUT_OF_MEMORY), Lines(lines),
+                              py::none());
     }
     auto out = py::reinterpret_steal<py::bytes>(raw);
     auto* at = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(raw));
@@ -318,7 +324,8 @@ py::tuple PyAdjustBytes(const py::buffer& data, int32_t level) {
         uint8_t spare = 0;
         r = bmpc::ConvertDescribed(d, level, source, sink, outSize != 0 ? at : &spare, outSize);
     }
-    if (r.result != BMPCONTRAST_SUCCESS) return py::make_tuple(r.result, Lines(r.lines), py::none());
+    if (r.result != BMPCONTRAST_SUCCESS)
+        return py::make_tuple(r.result, Lines(r.lines), py::none());
     if (sink.used() != outSize) {
         out = py::bytes(reinterpret_cast<const char*>(at), sink.used());
     }

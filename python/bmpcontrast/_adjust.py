@@ -112,8 +112,10 @@ def adjust(src: _paths.PathArg, dst: _paths.PathArg, level: int, *,
     is written to a hidden scratch file in ``dst``'s folder and renamed onto
     ``dst`` once complete, so ``dst`` is never seen half written (a process
     killed meanwhile leaves it as it was, and a scratch file
-    ``.bmpcontrast-*.tmp``), and ``dst`` may be ``src``. The new file has
-    the mode of any new file (0666 less the umask). With
+    ``.bmpcontrast-*.tmp``), and ``dst`` may be ``src``. A new ``dst`` has
+    the mode of any new file (0666 less the umask); a file replaced keeps
+    its permission bits. A symbolic link at ``dst`` is followed: the file
+    it points at is replaced. With
     ``overwrite=False`` an existing ``dst`` raises ``FileExistsError``, and
     is not replaced even if it appears while the call runs.
 

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -193,6 +194,17 @@ bool PutInPlace(const std::string& scratch, const std::string& dst, bool overwri
     return true;
 }
 
+// A symbolic link at the output is written through, as opening it for
+// writing did: the file it points at is replaced, not the link. A link
+// that leads nowhere is replaced itself.
+std::string ThroughLink(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::unique_ptr<char, decltype(&std::free)> target(::realpath(path.c_str(), nullptr),
+                                                       &std::free);
+    return target ? std::string(target.get()) : path;
+}
+
 uint8_t* ChunkBuffer() {
     // One per thread, kept: a fresh block per call would fault its pages
     // in again every time.
@@ -204,9 +216,10 @@ uint8_t* ChunkBuffer() {
 // The exported call's steps and results, with the output written to a
 // scratch file beside `dst` and renamed onto it once complete: `dst` is
 // never seen half written, and may be `src`.
-FileOutcome AdjustFile(const std::string& src, const std::string& dst, int32_t level,
+FileOutcome AdjustFile(const std::string& src, const std::string& dstGiven, int32_t level,
                        bool overwrite) {
     FileOutcome o;
+    const std::string dst = ThroughLink(dstGiven);
     bmpc::Description d;
     if (!bmpc::DescribeLevel(level, d)) {
         o.result = d.result;
@@ -243,6 +256,12 @@ FileOutcome AdjustFile(const std::string& src, const std::string& dst, int32_t l
         o.stage = Stage::Output;
         o.result = BMPCONTRAST_OUTPUT_OPEN_FAILED;
         return o;
+    }
+    // A file replaced keeps its permission bits, as one written over in
+    // place did: a private file must not become readable by others.
+    struct stat existing {};
+    if (::stat(dst.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        ::fchmod(out.get(), existing.st_mode & 0777);
     }
     FdSink sink(out.get());
     bmpc::StreamResult r = bmpc::ConvertDescribed(d, level, source, sink, buffer, kChunkBytes);

@@ -151,7 +151,7 @@ def test_failed_write_leaves_dst_as_it_was(tmp_path):
     assert dst.read_bytes() == b"previous" and scratch_files(tmp_path) == []
 
 
-def test_overwrite_false_and_new_file_mode(tmp_path):
+def test_overwrite_false_and_modes(tmp_path):
     src, dst = tmp_path / "in.bmp", tmp_path / "out.bmp"
     src.write_bytes(bitmaps.build())
     old = os.umask(0o027)
@@ -160,6 +160,12 @@ def test_overwrite_false_and_new_file_mode(tmp_path):
     finally:
         os.umask(old)
     assert dst.stat().st_mode & 0o777 == 0o640
+    dst.chmod(0o600)  # a file replaced keeps its permission bits
+    bc.adjust(src, dst, 150)
+    assert dst.stat().st_mode & 0o777 == 0o600
+    (tmp_path / "link.bmp").symlink_to(dst)  # written through, as before
+    bc.adjust(src, tmp_path / "link.bmp", 100)
+    assert (tmp_path / "link.bmp").is_symlink() and dst.read_bytes() == src.read_bytes()
     dst.write_bytes(b"mine")
     with pytest.raises(FileExistsError):
         bc.adjust(src, dst, 150, overwrite=False)

@@ -133,6 +133,25 @@ def test_killed_mid_write_leaves_dst_as_it_was(tmp_path):
     assert dst.read_bytes() == b"previous"
 
 
+def test_gil_is_let_go_while_converting(tmp_path):
+    # The engine blocks reading a pipe that only this process's main thread
+    # feeds: that works only if the converting thread let go of the GIL. In
+    # a child, so that a hold shows as a timeout, not a hung test run.
+    fifo, dst = tmp_path / "in.fifo", tmp_path / "out.bmp"
+    os.mkfifo(fifo)
+    data = bitmaps.build(64, 64, 24)
+    child = (
+        "import sys, threading, bmpcontrast\n"
+        f"t = threading.Thread(target=bmpcontrast.adjust, args=({str(fifo)!r}, {str(dst)!r}, 150))\n"
+        "t.start()\n"
+        f"with open({str(fifo)!r}, 'wb') as feed:\n"
+        "    feed.write(sys.stdin.buffer.read())\n"
+        "t.join()\n"
+    )
+    subprocess.run([sys.executable, "-c", child], input=data, timeout=30, check=True)
+    assert dst.read_bytes() == bitmaps.expected(data, 150)
+
+
 def test_failed_write_leaves_dst_as_it_was(tmp_path):
     src, dst = tmp_path / "in.bmp", tmp_path / "out.bmp"
     src.write_bytes(bitmaps.build(500, 500, 24))

@@ -56,9 +56,13 @@ def vendor_engine() -> None:
             raise SystemExit("bmpcontrast: the engine sources are missing (neither "
                              f"{CHECKOUT_SRC} nor {ENGINE} holds them)")
         return
-    for path in sorted(CHECKOUT_SRC.rglob("*")):
-        if path.suffix in (".cpp", ".h") and path.is_file():
-            copy_if_changed(path, ENGINE / "src" / path.relative_to(CHECKOUT_SRC))
+    wanted = {path.relative_to(CHECKOUT_SRC) for path in CHECKOUT_SRC.rglob("*")
+              if path.suffix in (".cpp", ".h") and path.is_file()}
+    for rel in sorted(wanted):
+        copy_if_changed(CHECKOUT_SRC / rel, ENGINE / "src" / rel)
+    for old in (ENGINE / "src").rglob("*"):  # files the engine no longer has
+        if old.is_file() and old.relative_to(ENGINE / "src") not in wanted:
+            old.unlink()
     copy_if_changed(CHECKOUT_INCLUDE / "bmpcontrast.h", ENGINE / "include" / "bmpcontrast.h")
     major, minor, patch = version().split(".")
     template = (HERE.parent / "cmake" / "bmpcontrast_version.h.in").read_text()

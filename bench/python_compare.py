@@ -121,7 +121,7 @@ def bench_folder(args: argparse.Namespace, work: str) -> None:
     tool_cmd = [args.tool, "-q", "-f", "-j", "2", "--out-dir", tools, "--level", str(args.level),
                 *files]
 
-    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
                       dashboard_address=None) as cluster, Client(cluster) as client:
         def run_ours() -> None:
             table = adjust_folder(client, src, ours, args.level, overwrite=True)

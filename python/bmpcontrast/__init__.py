@@ -5,7 +5,7 @@ pixel), with the C library's engine compiled into the package.
     bmpcontrast.adjust("in.bmp", "out.bmp", 150)
 
 Nothing is printed: the library's lines come back in each :class:`Result`,
-and its warning is issued as a :class:`BMPContrastWarning`.
+and its warning is emitted as a :class:`BMPContrastWarning`.
 ``bmpcontrast.dask`` spreads folders over a Dask cluster.
 """
 

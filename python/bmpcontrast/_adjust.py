@@ -121,7 +121,7 @@ def adjust(src: _paths.PathArg, dst: _paths.PathArg, level: int, *,
 
     Returns a :class:`Result` (code 999). A file holding less pixel data than
     its headers say is still converted, as the library does, and its
-    warning is also issued as a :class:`BMPContrastWarning`. Failures raise
+    warning is also emitted as a :class:`BMPContrastWarning`. Failures raise
     a :class:`BMPContrastError` subclass carrying the library's code and
     line; ``ValueError`` for a path with a NUL or a level outside 32 bits.
     Nothing is printed. The GIL is released while the file is converted.
@@ -190,7 +190,7 @@ def adjust_many(
 
     Each pair is written as :func:`adjust` writes it. A failing pair does not
     stop the others: its Result carries the exception instead. The warnings
-    of all pairs are issued once every pair is done, in order, so that
+    of all pairs are emitted once every pair is done, in order, so that
     ``-W error`` cannot leave pairs undone. Nothing coordinates two pairs
     naming the same ``dst``: one of the complete outputs wins.
     """

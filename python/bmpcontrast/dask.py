@@ -90,7 +90,7 @@ def _record(src: str, dst: str, code: Optional[int], name: str, error: Optional[
 def _adjust_batch(pairs: Sequence[tuple[str, str]], level: int, jobs: int,
                   overwrite: bool) -> list[Record]:
     # Runs on a worker; returns plain records so that nothing but built-in
-    # types travel back, and issues no warnings there (they are in the
+    # types travel back, and emits no warnings there (they are in the
     # records). Without overwrite, an output that exists by now (a batch
     # run again after its worker was lost) is complete: it is skipped.
     records = []

@@ -115,7 +115,8 @@ def adjust(src: _paths.PathArg, dst: _paths.PathArg, level: int, *,
     ``.bmpcontrast-*.tmp``), and ``dst`` may be ``src``. A new ``dst`` has
     the mode of any new file (0666 less the umask); a file replaced keeps
     its permission bits. A symbolic link at ``dst`` is followed: the file
-    it points at is replaced. With
+    it points at is replaced. A device or a pipe (``/dev/null``) is written
+    to where it is, not replaced. With
     ``overwrite=False`` an existing ``dst`` raises ``FileExistsError``, and
     is not replaced even if it appears while the call runs.
 

@@ -58,6 +58,7 @@ const char* StageName(Stage s) {
 class Fd {
   public:
     explicit Fd(int fd = -1) noexcept : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     ~Fd() { Close(); }
@@ -248,8 +249,14 @@ FileOutcome AdjustFile(const std::string& src, const std::string& dstGiven, int3
         o.error = ENOMEM;
         return o;
     }
+    // An output that is a device or a pipe (/dev/null, say) is written to
+    // where it is: renaming onto it would put a regular file in its place.
+    struct stat existing {};
+    const bool exists = ::stat(dst.c_str(), &existing) == 0;
+    const bool special = exists && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode);
     std::string scratch;
-    Fd out = CreateScratch(FolderOf(dst), scratch);
+    Fd out = special ? Fd(::open(dst.c_str(), O_WRONLY | O_CLOEXEC))
+                     : CreateScratch(FolderOf(dst), scratch);
     if (!out) {
         // As the exported call's output that cannot be opened: no line.
         o.error = errno;
@@ -259,10 +266,7 @@ FileOutcome AdjustFile(const std::string& src, const std::string& dstGiven, int3
     }
     // A file replaced keeps its permission bits, as one written over in
     // place did: a private file must not become readable by others.
-    struct stat existing {};
-    if (::stat(dst.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-        ::fchmod(out.get(), existing.st_mode & 0777);
-    }
+    if (exists && S_ISREG(existing.st_mode)) ::fchmod(out.get(), existing.st_mode & 0777);
     FdSink sink(out.get());
     bmpc::StreamResult r = bmpc::ConvertDescribed(d, level, source, sink, buffer, kChunkBytes);
     in.Close();
@@ -278,13 +282,13 @@ FileOutcome AdjustFile(const std::string& src, const std::string& dstGiven, int3
     } else if (o.result != BMPCONTRAST_SUCCESS) {
         o.error = sink.error();
         o.stage = Stage::Write;
-    } else if (!PutInPlace(scratch, dst, overwrite)) {
+    } else if (!special && !PutInPlace(scratch, dst, overwrite)) {
         o.error = errno;
         o.stage = Stage::Rename;
         o.result = BMPCONTRAST_OUTPUT_OPEN_FAILED;
         o.lines = bmpc::Diagnostics();
     }
-    if (o.result != BMPCONTRAST_SUCCESS) ::unlink(scratch.c_str());
+    if (o.result != BMPCONTRAST_SUCCESS && !special) ::unlink(scratch.c_str());
     return o;
 }
 

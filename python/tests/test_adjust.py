@@ -6,8 +6,10 @@ import errno
 import os
 import pathlib
 import signal
+import stat
 import subprocess
 import sys
+import threading
 import time
 import warnings
 
@@ -150,6 +152,20 @@ def test_gil_is_let_go_while_converting(tmp_path):
     )
     subprocess.run([sys.executable, "-c", child], input=data, timeout=30, check=True)
     assert dst.read_bytes() == bitmaps.expected(data, 150)
+
+
+def test_output_to_a_pipe_stays_a_pipe(tmp_path):
+    # As for /dev/null: a rename would put a regular file in its place.
+    src, fifo = tmp_path / "in.bmp", tmp_path / "out.fifo"
+    src.write_bytes(bitmaps.build(6, 5, 32))
+    os.mkfifo(fifo)
+    got = []
+    reader = threading.Thread(target=lambda: got.append(fifo.read_bytes()))
+    reader.start()
+    bc.adjust(src, fifo, 150)
+    reader.join(timeout=10)
+    assert got == [bitmaps.expected(src.read_bytes(), 150)]
+    assert stat.S_ISFIFO(os.lstat(fifo).st_mode) and scratch_files(tmp_path) == []
 
 
 def test_failed_write_leaves_dst_as_it_was(tmp_path):

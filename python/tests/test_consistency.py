@@ -25,6 +25,8 @@ def test_version_matches_the_project():
     cmake = (ROOT / "CMakeLists.txt").read_text()
     version = re.search(r"project\(\s*BMPContrast\s+VERSION\s+([\d.]+)", cmake).group(1)
     assert bmpcontrast.__version__ == version
+    from bmpcontrast import _engine  # the engine's own header, as compiled in
+    assert _engine.VERSION == version
 
 
 def test_extension_builds_every_engine_source():

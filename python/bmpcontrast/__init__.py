@@ -1,18 +1,19 @@
 """Contrast adjustment of uncompressed BMP files (8, 24 or 32 bits per
-pixel), through the C library libbmpcontrast.so.1.
+pixel), with the C library's engine compiled into the package.
 
     import bmpcontrast
     bmpcontrast.adjust("in.bmp", "out.bmp", 150)
 
-The library is looked for next to this package, then at the path in the
-environment variable BMPCONTRAST_LIBRARY, then by the system's loader.
+Nothing is printed: the library's lines come back in each :class:`Result`,
+and its warning is emitted as a :class:`BMPContrastWarning`.
 ``bmpcontrast.dask`` spreads folders over a Dask cluster.
 """
 
-from ._adjust import Result, adjust, adjust_many
+from ._adjust import Result, adjust, adjust_bytes, adjust_many, curve, library_path
 from ._codes import (
     CODES,
     BMPContrastError,
+    BMPContrastWarning,
     Code,
     CompressionUnsupportedError,
     HeaderReadError,
@@ -25,12 +26,12 @@ from ._codes import (
     UnsupportedBitDepthError,
     describe,
 )
-from ._library import library_path
 from ._version import __version__
 
 __all__ = [
     "CODES",
     "BMPContrastError",
+    "BMPContrastWarning",
     "Code",
     "CompressionUnsupportedError",
     "HeaderReadError",
@@ -44,7 +45,9 @@ __all__ = [
     "UnsupportedBitDepthError",
     "__version__",
     "adjust",
+    "adjust_bytes",
     "adjust_many",
+    "curve",
     "describe",
     "library_path",
 ]

@@ -1,57 +1,52 @@
-"""adjust() and adjust_many(): one call of the library, and many on threads."""
+"""adjust(), adjust_bytes(), curve() and adjust_many() over the compiled
+engine."""
 
 from __future__ import annotations
 
+import errno
 import operator
 import os
+import warnings
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
-from typing import Iterable, Optional, Tuple
+from typing import Iterable, Optional, Tuple, Union
 
-from . import _library, _paths
-from ._codes import SUCCESS, describe, error_for
+from . import _paths
+from ._codes import SUCCESS, BMPContrastWarning, describe, error_for
+
+try:
+    from . import _engine
+except ImportError as exc:  # a source folder on sys.path, not an installed package
+    raise ImportError(
+        "bmpcontrast's compiled engine (bmpcontrast._engine) is missing: install the "
+        "package with pip (pip install --no-build-isolation ./python) rather than "
+        "importing it from its source folder"
+    ) from exc
 
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
+WARNING_PREFIX = "Warning: "
+
+Pair = Tuple[_paths.PathArg, _paths.PathArg]
 
 
 def _check_level(level: int) -> int:
-    # ctypes would wrap a wider integer silently (2**32 + 150 into 150).
+    # The engine takes a signed 32-bit level; a wider one must not wrap.
     level = operator.index(level)
     if not _INT32_MIN <= level <= _INT32_MAX:
         raise ValueError(f"level {level} does not fit in a signed 32-bit integer")
     return level
 
 
-def _call(src: _paths.PathArg, dst: _paths.PathArg, level: int) -> int:
-    return int(_library.function()(_paths.encode(src), _paths.encode(dst), level))
-
-
-def adjust(src: _paths.PathArg, dst: _paths.PathArg, level: int) -> None:
-    """Adjust the contrast of bitmap ``src`` by ``level`` percent into ``dst``.
-
-    ``src`` and ``dst`` are ``str``, ``bytes`` or ``os.PathLike``; ``dst`` is
-    created or overwritten, and may be ``src``. Returns None on success;
-    raises a :class:`BMPContrastError` subclass carrying the library's code
-    otherwise, ``ValueError`` for a path the library cannot be given or a
-    level outside 32 bits, ``OSError`` if the library cannot be loaded.
-
-    The library prints its fixed lines itself, through C stdio: errors on
-    the process's stderr, "Success: Contrast adjustment applied." on its
-    stdout (buffered by C, not by ``sys.stdout``).
-    """
-    level = _check_level(level)
-    code = _call(src, dst, level)
-    if code != SUCCESS:
-        raise error_for(code, _paths.to_str(src), _paths.to_str(dst))
-
-
 @dataclass(frozen=True)
 class Result:
-    """The outcome of one pair of :func:`adjust_many`.
+    """The outcome of one call.
 
     ``code`` is the library's result code, or None when the call was not
-    made (a path it cannot be given); ``error`` is the exception
-    :func:`adjust` would have raised, or None on success.
+    made (a path it cannot be given, an output that exists with
+    ``overwrite=False``); ``name`` is the code's name, or the exception's
+    class name then; ``error`` is the exception :func:`adjust` raises, or
+    None on success; ``lines`` are the library's fixed lines for the call,
+    each ending in a newline, exactly as the C library would print them.
     """
 
     src: str
@@ -59,47 +54,162 @@ class Result:
     code: Optional[int]
     name: str
     error: Optional[Exception]
+    lines: Tuple[str, ...] = ()
 
     @property
     def ok(self) -> bool:
         return self.error is None
 
+    @property
+    def warnings(self) -> Tuple[str, ...]:
+        """The warning lines, without their newline (a successful call on a
+        file shorter than its headers say has one)."""
+        return tuple(line.rstrip("\n") for line in self.lines if line.startswith(WARNING_PREFIX))
 
-def _one(pair: Tuple[_paths.PathArg, _paths.PathArg], level: int) -> Result:
+
+def _failure(src: str, dst: str, exc: Exception) -> Result:
+    return Result(src, dst, None, type(exc).__name__, exc)
+
+
+def _run(pair: Pair, level: int, overwrite: bool) -> Result:
+    """One file, never raising for the file's sake and never warning: the
+    callers decide what to raise and where to warn."""
     src, dst = pair
     src_text, dst_text = _paths.to_str(src), _paths.to_str(dst)
     try:
-        code = _call(src, dst, level)
+        src_name, dst_name = _paths.encode(src), _paths.encode(dst)
     except ValueError as exc:
-        return Result(src_text, dst_text, None, type(exc).__name__, exc)
+        return _failure(src_text, dst_text, exc)
+    # A level that is not positive fails first, before any file is looked at.
+    if level > 0 and not overwrite and os.path.lexists(dst_name):
+        return _failure(src_text, dst_text, _exists(dst_text))
+    code, lines, err, stage = _engine.adjust_file(src_name, dst_name, level, overwrite)
     if code == SUCCESS:
-        return Result(src_text, dst_text, code, describe(code).name, None)
-    error = error_for(code, src_text, dst_text)
-    return Result(src_text, dst_text, code, error.name, error)
+        return Result(src_text, dst_text, code, describe(code).name, None, lines)
+    if stage == "rename" and err == errno.EEXIST and not overwrite:
+        return _failure(src_text, dst_text, _exists(dst_text))  # it appeared meanwhile
+    error = error_for(code, src_text, dst_text, next(iter(lines), ""))
+    if err:
+        cause = OSError(err, os.strerror(err), src_text if stage == "input" else dst_text)
+        error.__cause__, error.__suppress_context__ = cause, True
+    return Result(src_text, dst_text, code, error.name, error, lines)
+
+
+def _exists(dst: str) -> FileExistsError:
+    return FileExistsError(errno.EEXIST, "output exists and overwrite is False", dst)
+
+
+def _warn(src: str, dst: str, texts: Iterable[str], stacklevel: int) -> None:
+    for text in texts:
+        warnings.warn(BMPContrastWarning(f"{text} [{src!r} -> {dst!r}]"), stacklevel=stacklevel + 1)
+
+
+def adjust(src: _paths.PathArg, dst: _paths.PathArg, level: int, *,
+           overwrite: bool = True) -> Result:
+    """Adjust the contrast of bitmap ``src`` by ``level`` percent into ``dst``.
+
+    ``src`` and ``dst`` are ``str``, ``bytes`` or ``os.PathLike``. The output
+    is written to a hidden scratch file in ``dst``'s folder and renamed onto
+    ``dst`` once complete, so ``dst`` is never seen half written (a process
+    killed meanwhile leaves it as it was, and a scratch file
+    ``.bmpcontrast-*.tmp``), and ``dst`` may be ``src``. A new ``dst`` has
+    the mode of any new file (0666 less the umask); a file replaced keeps
+    its permission bits. A symbolic link at ``dst`` is followed: the file
+    it points at is replaced. A device or a pipe (``/dev/null``) is written
+    to where it is, not replaced. With
+    ``overwrite=False`` an existing ``dst`` raises ``FileExistsError``, and
+    is not replaced even if it appears while the call runs.
+
+    Returns a :class:`Result` (code 999). A file holding less pixel data than
+    its headers say is still converted, as the library does, and its
+    warning is also emitted as a :class:`BMPContrastWarning`. Failures raise
+    a :class:`BMPContrastError` subclass carrying the library's code and
+    line; ``ValueError`` for a path with a NUL or a level outside 32 bits.
+    Nothing is printed. The GIL is released while the file is converted.
+    """
+    level = _check_level(level)
+    result = _run((src, dst), level, overwrite)
+    if result.error is not None:
+        raise result.error
+    _warn(result.src, result.dst, result.warnings, stacklevel=2)
+    return result
+
+
+def adjust_bytes(data: Union[bytes, bytearray, memoryview], level: int) -> bytes:
+    """The bytes :func:`adjust` would write for a file holding ``data``.
+
+    Raises as :func:`adjust` does (``src`` and ``dst`` are then empty), and
+    :class:`OutOfMemoryError` where the headers claim an output larger than
+    the process can hold. The GIL is released while converting.
+    """
+    level = _check_level(level)
+    code, lines, output = _engine.adjust_bytes(data, level)
+    if code != SUCCESS:
+        raise error_for(code, "", "", next(iter(lines), ""))
+    _warn("<bytes>", "<bytes>",
+          (line.rstrip("\n") for line in lines if line.startswith(WARNING_PREFIX)), stacklevel=2)
+    return output
+
+
+def curve(level: int) -> bytes:
+    """The 256-byte table the library maps every pixel byte through at
+    ``level``: ``curve(level)[v]`` is what byte value ``v`` becomes."""
+    level = _check_level(level)
+    if level <= 0:
+        raise error_for(12, line="Error: Contrast level must be positive.\n")
+    return _engine.curve(level)
+
+
+def _adjust_all(pairs: list[Pair], level: int, workers: int, overwrite: bool) -> list[Result]:
+    if not pairs:
+        return []
+    if workers == 1 or len(pairs) == 1:
+        return [_run(pair, level, overwrite) for pair in pairs]
+    with ThreadPoolExecutor(max_workers=min(workers, len(pairs))) as pool:
+        return list(pool.map(lambda pair: _run(pair, level, overwrite), pairs))
+
+
+def _workers(workers: Optional[int]) -> int:
+    count = workers if workers is not None else (os.cpu_count() or 1)
+    count = operator.index(count)
+    if count < 1:
+        raise ValueError(f"workers must be at least 1, not {count}")
+    return count
 
 
 def adjust_many(
-    pairs: Iterable[Tuple[_paths.PathArg, _paths.PathArg]],
+    pairs: Iterable[Pair],
     level: int,
     *,
+    workers: Optional[int] = None,
+    overwrite: bool = True,
     jobs: Optional[int] = None,
 ) -> list[Result]:
-    """Adjust every ``(src, dst)`` pair, ``jobs`` calls at a time (default:
-    one per processor), and return one :class:`Result` per pair, in order.
+    """Adjust every ``(src, dst)`` pair, ``workers`` files at a time on
+    threads (default: one per processor; ``jobs`` is its older name), and
+    return one :class:`Result` per pair, in order.
 
-    A failing pair does not stop the others. The calls run on threads: the
-    library is thread-safe and ctypes releases the GIL during each call.
-    Nothing coordinates two pairs that name the same file.
+    Each pair is written as :func:`adjust` writes it. A failing pair does not
+    stop the others: its Result carries the exception instead. The warnings
+    of all pairs are emitted once every pair is done, in order, so that
+    ``-W error`` cannot leave pairs undone. Nothing coordinates two pairs
+    naming the same ``dst``: one of the complete outputs wins.
     """
     level = _check_level(level)
+    if jobs is not None:
+        if workers is not None and workers != jobs:
+            raise TypeError("give workers or jobs, not both")
+        workers = jobs
+    count = _workers(workers)
     pairs = list(pairs)
     for src, dst in pairs:  # a wrong type is the caller's bug: raised before any call
         _paths.to_str(src), _paths.to_str(dst)
-    _library.function()  # a missing library is raised once, not per pair
-    if not pairs:
-        return []
-    workers = jobs if jobs is not None else (os.cpu_count() or 1)
-    if workers < 1:
-        raise ValueError(f"jobs must be at least 1, not {workers}")
-    with ThreadPoolExecutor(max_workers=min(workers, len(pairs))) as pool:
-        return list(pool.map(lambda pair: _one(pair, level), pairs))
+    results = _adjust_all(pairs, level, count, overwrite)
+    for r in results:
+        _warn(r.src, r.dst, r.warnings, stacklevel=2)
+    return results
+
+
+def library_path() -> str:
+    """The compiled engine the package uses (the extension module's file)."""
+    return os.path.abspath(_engine.__file__)

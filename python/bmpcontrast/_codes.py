@@ -40,20 +40,32 @@ class BMPContrastError(Exception):
     """A call of the library failed.
 
     ``code`` is the library's result code, ``name`` and ``meaning`` describe
-    it; ``src`` and ``dst`` are the paths of the call.
+    it; ``src`` and ``dst`` are the paths of the call; ``line`` is the
+    library's fixed line for the failure ("Error: ...\n"), or "" for the
+    failures that have none (an input or output that cannot be opened, whose
+    OSError is then the exception's ``__cause__``).
     """
 
-    def __init__(self, code: int, src: str = "", dst: str = "") -> None:
+    def __init__(self, code: int, src: str = "", dst: str = "", line: str = "") -> None:
         described = describe(code)
-        super().__init__(code, src, dst)
+        super().__init__(code, src, dst, line)
         self.code = code
         self.name = described.name
         self.meaning = described.meaning
         self.src = src
         self.dst = dst
+        self.line = line
 
     def __str__(self) -> str:
-        return f"{self.name} ({self.code}): {self.meaning} [{self.src!r} -> {self.dst!r}]"
+        text = f"{self.name} ({self.code}): {self.meaning} [{self.src!r} -> {self.dst!r}]"
+        return f"{text}: {self.line.strip()}" if self.line else text
+
+
+class BMPContrastWarning(UserWarning):
+    """The library's warning line for a call that succeeded: the input held
+    less pixel data than its headers say, and the rest was taken as zero
+    bytes. ``python -W error::bmpcontrast.BMPContrastWarning`` makes it an
+    error."""
 
 
 class LevelNotPositiveError(BMPContrastError, ValueError):
@@ -85,7 +97,8 @@ class CompressionUnsupportedError(InvalidBitmapError):
 
 
 class OutOfMemoryError(BMPContrastError, MemoryError):
-    """1: a pixel buffer could not be allocated."""
+    """1: the output could not be allocated (adjust_bytes on a bitmap whose
+    headers claim more than the process can hold)."""
 
 
 class OutputOpenError(BMPContrastError):
@@ -104,6 +117,6 @@ _ERRORS: dict[int, type[BMPContrastError]] = {
 }
 
 
-def error_for(code: int, src: str = "", dst: str = "") -> BMPContrastError:
+def error_for(code: int, src: str = "", dst: str = "", line: str = "") -> BMPContrastError:
     """The exception for a failed call's code."""
-    return _ERRORS.get(code, BMPContrastError)(code, src, dst)
+    return _ERRORS.get(code, BMPContrastError)(code, src, dst, line)

@@ -1,4 +1,4 @@
-"""Turning Python paths into the library's UTF-16 strings."""
+"""Turning Python paths into the file names the engine opens."""
 
 from __future__ import annotations
 
@@ -15,20 +15,17 @@ def to_str(path: PathArg) -> str:
 
 
 def encode(path: PathArg) -> bytes:
-    """A NUL-terminated UTF-16LE buffer for the library.
+    """The file name as the OS takes it (os.fsencode): bytes as given, text
+    through the file system encoding, so names that are not UTF-8 (bytes, or
+    the surrogates os.fsdecode makes of them) reach the same file.
 
-    The library opens the UTF-8 form of the name. A name holding a NUL
-    would be cut short, and one holding a surrogate (what os.fsdecode makes
-    of bytes that are not UTF-8) has no UTF-8 form: either would name a
-    different file, so both are refused with ValueError.
+    A NUL would cut the name short, and a lone surrogate os.fsdecode never
+    makes has no bytes form: either would name a different file, so both
+    are refused with ValueError (UnicodeEncodeError is one).
     """
-    text = to_str(path)
-    if "\0" in text:
-        raise ValueError(f"path contains a NUL character: {text!r}")
-    try:
-        return text.encode("utf-16-le") + b"\0\0"
-    except UnicodeEncodeError:
-        raise ValueError(
-            f"path {text!r} is not valid Unicode (a lone surrogate, as from "
-            "bytes that are not UTF-8); the library cannot open it"
-        ) from None
+    name = os.fsencode(os.fspath(path))
+    if b"\0" in name:
+        raise ValueError(f"path contains a NUL character: {to_str(path)!r}")
+    if not name:
+        raise ValueError("path is empty")
+    return name

@@ -7,44 +7,135 @@ cluster.
     with LocalCluster(n_workers=2, threads_per_worker=1) as cluster, Client(cluster) as client:
         table = adjust_folder(client, "photos", "bright", 150)
 
-Every worker needs this package and the library (installed, or reachable
-through BMPCONTRAST_LIBRARY), and must see ``src_dir`` and ``dst_dir`` under
-the same names as the client (a shared file system). Dask is imported only
-by the cluster's own client and workers, not by this module.
+Every worker needs this package, at the client's version, and must see
+``src_dir`` and ``dst_dir`` under the same names as the client (a shared
+file system); :func:`adjust_folder` checks the first before sending any
+work. Dask is imported only when a function here needs it.
 """
 
 from __future__ import annotations
 
+import asyncio
 import os
+import threading
 from typing import Any, Optional, Sequence
 
-from ._adjust import adjust_many
+from . import _paths
+from ._adjust import _adjust_all, _check_level, _warn
+from ._codes import error_for
+from ._version import __version__
 
 Record = dict[str, Any]
 
-
-def _adjust_batch(pairs: Sequence[tuple[str, str]], level: int, jobs: int) -> list[Record]:
-    # Runs on a worker; returns plain records so that nothing but built-in
-    # types travel back to the client.
-    return [
-        {
-            "src": r.src,
-            "dst": r.dst,
-            "code": r.code,
-            "name": r.name,
-            "error": None if r.error is None else str(r.error),
-        }
-        for r in adjust_many(pairs, level, jobs=jobs)
-    ]
+SKIPPED = "Skipped"
 
 
-def list_bitmaps(src_dir: str, suffix: str = ".bmp") -> list[str]:
-    """The files in ``src_dir`` (not its subfolders) whose names end in
-    ``suffix``, any case, sorted by name."""
-    with os.scandir(src_dir) as entries:
-        return sorted(
-            e.name for e in entries if e.is_file() and e.name.lower().endswith(suffix.lower())
+class WorkerSetupError(RuntimeError):
+    """Some workers cannot run the conversion: the package is missing there,
+    broken, or at another version. ``workers`` maps each such worker's
+    address to the reason."""
+
+    def __init__(self, workers: dict[str, str]) -> None:
+        self.workers = dict(workers)
+        listed = "; ".join(f"{addr}: {why}" for addr, why in sorted(self.workers.items()))
+        super().__init__(
+            f"bmpcontrast {__version__} cannot run on {len(self.workers)} worker(s): {listed}"
         )
+
+
+# The probe travels by value (its module is not importable on the worker),
+# so that a worker without the package can still answer it.
+_PROBE_SOURCE = '''
+def probe():
+    try:
+        import bmpcontrast
+        return "ok", bmpcontrast.__version__
+    except BaseException as exc:
+        return "error", f"{type(exc).__name__}: {exc}"
+'''
+
+
+def _probe_function() -> Any:
+    namespace: dict[str, Any] = {"__name__": "bmpcontrast_worker_probe"}
+    exec(_PROBE_SOURCE, namespace)
+    return namespace["probe"]
+
+
+def check_workers(client: Any) -> list[str]:
+    """The addresses of the workers of ``client``, once each has shown that it
+    imports this package at this version; raises :class:`WorkerSetupError`
+    naming those that cannot, and ``RuntimeError`` if there are none."""
+    answers = client.run(_probe_function(), on_error="return")
+    if not answers:
+        raise RuntimeError("the Dask cluster has no workers")
+    bad = {}
+    for addr, answer in answers.items():
+        if isinstance(answer, BaseException):
+            bad[addr] = f"{type(answer).__name__}: {answer}"
+        elif answer[0] != "ok":
+            bad[addr] = answer[1]
+        elif answer[1] != __version__:
+            bad[addr] = f"version {answer[1]}, not {__version__}"
+    if bad:
+        raise WorkerSetupError(bad)
+    return sorted(answers)
+
+
+def _record(src: str, dst: str, code: Optional[int], name: str, error: Optional[str],
+            warnings: Sequence[str] = (), skipped: bool = False) -> Record:
+    return {"src": src, "dst": dst, "code": code, "name": name, "error": error,
+            "warnings": list(warnings), "skipped": skipped}
+
+
+def _adjust_batch(pairs: Sequence[tuple[str, str]], level: int, jobs: int,
+                  overwrite: bool) -> list[Record]:
+    # Runs on a worker; returns plain records so that nothing but built-in
+    # types travel back, and emits no warnings there (they are in the
+    # records). Without overwrite, an output that exists by now (a batch
+    # run again after its worker was lost) is complete: it is skipped.
+    records = []
+    for r in _adjust_all(list(pairs), level, jobs, overwrite):
+        if isinstance(r.error, FileExistsError):
+            records.append(_record(r.src, r.dst, None, SKIPPED, None, skipped=True))
+        else:
+            records.append(_record(r.src, r.dst, r.code, r.name,
+                                   None if r.error is None else str(r.error), r.warnings))
+    return records
+
+
+def list_bitmaps(src_dir: "str | os.PathLike[str]", suffix: str = ".bmp", *,
+                 recursive: bool = False, exclude: Optional[str] = None) -> list[str]:
+    """The files under ``src_dir`` whose names end in ``suffix``, any case,
+    as paths relative to it ('/'-separated), sorted; subfolders only when
+    ``recursive``, leaving out the folder ``exclude`` (an output folder
+    inside the input one). Hidden scratch files are never listed."""
+    root = os.path.abspath(os.fspath(src_dir))
+    wanted = suffix.lower()
+    found = []
+    for folder, subdirs, files in os.walk(root):
+        rel = os.path.relpath(folder, root)
+        if recursive:
+            subdirs[:] = sorted(d for d in subdirs
+                                if exclude is None
+                                or os.path.abspath(os.path.join(folder, d)) != exclude)
+        else:
+            subdirs[:] = []
+        for name in files:
+            if name.lower().endswith(wanted) and not name.startswith(".bmpcontrast-") \
+                    and os.path.isfile(os.path.join(folder, name)):
+                found.append(name if rel == "." else f"{rel}/{name}".replace(os.sep, "/"))
+    return sorted(found)
+
+
+def _progress_bar(futures: list[Any]) -> threading.Thread:
+    # Dask's console bar blocks until every future is done: it draws from a
+    # thread of its own, so that the timeout below still holds.
+    from distributed import progress
+
+    bar = threading.Thread(target=progress, args=(futures,), kwargs={"multi": False},
+                           name="bmpcontrast-progress", daemon=True)
+    bar.start()
+    return bar
 
 
 def adjust_folder(
@@ -53,36 +144,119 @@ def adjust_folder(
     dst_dir: "str | os.PathLike[str]",
     level: int,
     *,
+    recursive: bool = False,
+    overwrite: bool = False,
+    timeout: Optional[float] = None,
+    progress: bool = False,
     batch_size: Optional[int] = None,
     jobs_per_task: int = 1,
     suffix: str = ".bmp",
 ) -> list[Record]:
     """Adjust every bitmap of ``src_dir`` into a file of the same name in
-    ``dst_dir`` (created if missing; existing files are overwritten), on the
-    workers of ``client`` (a ``dask.distributed.Client``), and return one
-    record per file, sorted by name: ``src``, ``dst``, ``code`` (the
-    library's result code, None if the call could not be made), ``name``
-    and ``error`` (None on success, else the message).
+    ``dst_dir`` on the workers of ``client`` (a ``dask.distributed.Client``),
+    and return one record per file, sorted by path.
 
-    The files go out in batches of ``batch_size`` (default: about four per
-    worker thread, to spread the load without one task per file); each
-    batch runs ``jobs_per_task`` calls at a time on its worker. A failing
-    file does not stop the others. The paths are made absolute on the
-    client: the workers must see the same folders under those names.
+    A record holds ``src``, ``dst``, ``code`` (the library's result code,
+    None if the call was not made), ``name``, ``error`` (None on success,
+    else the message), ``warnings`` (the library's warning lines) and
+    ``skipped``. Existing outputs are left alone unless ``overwrite``: their
+    records have ``skipped`` True and name "Skipped". With ``recursive``
+    the subfolders are converted too, into the same tree under ``dst_dir``.
+
+    Everything the client can check is checked before any work is sent:
+    the level (``TypeError``, ``ValueError``), the folders, and that every
+    worker imports this package at this version (:class:`WorkerSetupError`
+    names those that do not). Only then are ``dst_dir`` and its subfolders
+    created. The files go out in batches of ``batch_size`` (default: about
+    four per worker thread); each batch runs ``jobs_per_task`` files at a
+    time. A failing file does not stop the others; a batch that fails as a
+    whole (its worker lost too often) gives records naming that error.
+    Outputs are written as :func:`bmpcontrast.adjust` writes them, complete
+    or not at all, so a batch run again after a lost worker is harmless.
+
+    ``timeout`` (seconds) bounds the wait for the workers: past it the work
+    is cancelled and ``TimeoutError`` raised. ``progress`` shows Dask's
+    progress bar. The futures are released before the function returns.
     """
-    src_dir = os.path.abspath(os.fspath(src_dir))
-    dst_dir = os.path.abspath(os.fspath(dst_dir))
-    names = list_bitmaps(src_dir, suffix)
+    level = _check_level(level)
+    if level <= 0:
+        raise error_for(12, line="Error: Contrast level must be positive.\n")
+    if batch_size is not None and batch_size < 1:
+        raise ValueError(f"batch_size must be at least 1, not {batch_size}")
+    if jobs_per_task < 1:
+        raise ValueError(f"jobs_per_task must be at least 1, not {jobs_per_task}")
+    if timeout is not None and not timeout > 0:
+        raise ValueError(f"timeout must be positive, not {timeout}")
+    src_root = os.path.abspath(_paths.to_str(src_dir))
+    dst_root = os.path.abspath(_paths.to_str(dst_dir))
+    if not os.path.isdir(src_root):
+        raise NotADirectoryError(f"source folder {src_root!r} is not a folder")
+    if os.path.exists(dst_root) and not os.path.isdir(dst_root):
+        raise NotADirectoryError(f"output folder {dst_root!r} is not a folder")
+    names = list_bitmaps(src_root, suffix, recursive=recursive, exclude=dst_root)
     if not names:
         return []
-    os.makedirs(dst_dir, exist_ok=True)
-    pairs = [(os.path.join(src_dir, n), os.path.join(dst_dir, n)) for n in names]
-    if batch_size is None:
-        threads = sum(client.nthreads().values()) or 1
-        batch_size = max(1, -(-len(pairs) // (4 * threads)))
-    if batch_size < 1:
-        raise ValueError(f"batch_size must be at least 1, not {batch_size}")
-    batches = [pairs[i : i + batch_size] for i in range(0, len(pairs), batch_size)]
+    workers = check_workers(client)
+
+    records: dict[str, Record] = {}
+    pairs = []
+    for name in names:
+        src, dst = os.path.join(src_root, name), os.path.join(dst_root, name)
+        if not overwrite and os.path.lexists(dst):
+            records[name] = _record(src, dst, None, SKIPPED, None, skipped=True)
+        else:
+            pairs.append((name, src, dst))
+    for folder in sorted({os.path.dirname(dst) for _, _, dst in pairs}):
+        os.makedirs(folder, exist_ok=True)
+
+    if pairs:
+        if batch_size is None:
+            threads = sum(client.nthreads().values()) or len(workers)
+            batch_size = max(1, -(-len(pairs) // (4 * threads)))
+        batches = [pairs[i: i + batch_size] for i in range(0, len(pairs), batch_size)]
+        for batch, records_of in zip(batches, _run_batches(client, batches, level, jobs_per_task,
+                                                           overwrite, timeout, progress)):
+            for (name, _, _), record in zip(batch, records_of):
+                records[name] = record
+    table = [records[name] for name in names]
+    for r in table:
+        _warn(r["src"], r["dst"], r["warnings"], stacklevel=2)
+    return table
+
+
+def _run_batches(client: Any, batches: list[list[tuple[str, str, str]]], level: int,
+                 jobs: int, overwrite: bool, timeout: Optional[float],
+                 progress: bool) -> list[list[Record]]:
+    from distributed import wait
+
     # pure=False: a folder converted twice must run twice, not come from cache.
-    futures = client.map(_adjust_batch, batches, level=level, jobs=jobs_per_task, pure=False)
-    return [record for batch in client.gather(futures) for record in batch]
+    futures = client.map(_adjust_batch, [[(s, d) for _, s, d in b] for b in batches],
+                         level=level, jobs=jobs, overwrite=overwrite, pure=False)
+    bar = None
+    try:
+        if progress:
+            bar = _progress_bar(futures)
+        try:
+            wait(futures, timeout=timeout)
+        except (TimeoutError, asyncio.TimeoutError):
+            left = sum(f.status not in ("finished", "error") for f in futures)
+            raise TimeoutError(f"{left} of {len(futures)} batches were not done after "
+                               f"{timeout} s; they were cancelled") from None
+        out = []
+        for batch, future in zip(batches, futures):
+            if future.status == "finished":
+                out.append(future.result())
+            else:  # lost, failed or cancelled as a whole: every file of it says so
+                try:
+                    exc = future.exception()
+                except BaseException as cancelled:  # noqa: B036 (CancelledError)
+                    exc = cancelled
+                name = type(exc).__name__
+                out.append([_record(s, d, None, name, str(exc) or name) for _, s, d in batch])
+        return out
+    finally:
+        # Nothing is left queued or held on the cluster once this returns.
+        client.cancel(futures)
+        if bar is not None:
+            bar.join(timeout=1)
+        del futures

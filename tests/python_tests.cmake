@@ -1,8 +1,8 @@
 # The Python package's tests, run as a user meets the package: pip installs
 # python/ into a scratch virtual environment that sees the system's pytest,
 # Dask and Pillow, and pytest runs python/tests against that install, with
-# this build's library and tool. Nothing here knows how the package is built.
-# Run as: cmake -DPYTHON=... -DSOURCE_DIR=... -DBUILD_DIR=... -DLIBRARY=... -DVENV=...
+# this build's tool as the reference. Nothing here knows how the package is built.
+# Run as: cmake -DPYTHON=... -DSOURCE_DIR=... -DBUILD_DIR=... -DVENV=...
 #               -P python_tests.cmake
 execute_process(COMMAND ${PYTHON} -c "import ensurepip, venv, pytest" RESULT_VARIABLE status
                 OUTPUT_QUIET ERROR_QUIET)
@@ -27,7 +27,8 @@ run(${VENV}/bin/python -m pip install -q --disable-pip-version-check --no-index
     --no-build-isolation ${SOURCE_DIR}/python)
 
 set(ENV{BMPCONTRAST_BUILD_DIR} ${BUILD_DIR})
-set(ENV{BMPCONTRAST_LIBRARY} ${LIBRARY})
+# The package has the engine compiled in: nothing may point it at a library.
+unset(ENV{BMPCONTRAST_LIBRARY})
 set(ENV{PYTHONDONTWRITEBYTECODE} 1)
 # From the scratch folder, so that only the installed package can be imported.
 execute_process(COMMAND ${VENV}/bin/python -m pytest -p no:cacheprovider -q

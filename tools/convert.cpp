@@ -1,0 +1,249 @@
+#include "convert.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+#include "bmpcontrast.h"
+#include "messages.h"
+#include "platform/platform.h"
+#include "refusal_hint.h"
+#include "report.h"
+#include "temp_file.h"
+#include "utf8_path.h"
+
+namespace bmpcontrast_cli {
+namespace {
+
+class FdSource final : public bmpc::ByteSource {
+  public:
+    explicit FdSource(int fd) : fd_(fd), size_(platform::RegularSize(fd)) {}
+    size_t Read(uint8_t* into, size_t n) noexcept override {
+        size_t got = 0;
+        while (got < n) {
+            const long k = platform::ReadSome(fd_, reinterpret_cast<char*>(into + got), n - got);
+            if (k <= 0) break;
+            got += static_cast<size_t>(k);
+        }
+        return got;
+    }
+    bool SeekTo(int64_t offset) noexcept override { return platform::SeekTo(fd_, offset); }
+    int64_t Size() noexcept override { return size_; }
+
+  private:
+    int fd_;
+    int64_t size_;
+};
+
+// Remembers why a write failed; the tool says so in its own line.
+class FdSink final : public bmpc::ByteSink {
+  public:
+    explicit FdSink(int fd) : fd_(fd) {}
+    bool Write(const uint8_t* data, size_t n) noexcept override {
+        while (n > 0) {
+            const long k = platform::WriteSome(fd_, reinterpret_cast<const char*>(data), n);
+            if (k <= 0) {
+                error = k < 0 ? errno : ENOSPC;
+                return false;
+            }
+            data += k;
+            n -= static_cast<size_t>(k);
+        }
+        return true;
+    }
+    const char* FailureLine() const noexcept override { return nullptr; }
+    int error = 0;
+
+  private:
+    int fd_;
+};
+
+// The scratch file sits next to the destination, so that the final rename
+// stays within one file system; the dot keeps it out of plain listings.
+std::string ScratchPrefix(const std::string& destination) {
+    const std::filesystem::path dest = PathOf(destination);
+    std::string name = ".";
+    name += Utf8Of(dest.filename());
+    name += ".bmpcontrast-";
+    return Utf8Of(dest.parent_path() / PathOf(name));
+}
+
+std::string Text(const bmpc::Line& line) {
+    std::string text = line.text;
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+class Lines {
+  public:
+    Lines(const Request& r, Outcome& o) : r_(r), o_(o) {}
+    void Tool(const std::string& text) { o_.err += "bmpcontrast: " + text + "\n"; }
+    void Failed(const std::string& text) {
+        Tool(text);
+        o_.status = Outcome::Status::Failed;
+    }
+    void Library(const bmpc::Line& line) {
+        const bool success = std::strcmp(line.text, bmpc::msg::kSuccess) == 0;
+        if (r_.batch) {
+            if (!success) {
+                Tool(Quoted(r_.shown) + ": " + Text(line));
+            } else if (r_.verbose) {
+                o_.out += Quoted(r_.shown) + ": " + line.text;
+            }
+        } else if (success && r_.quiet) {
+        } else if (line.channel == bmpc::Channel::Out && !r_.quiet && !r_.destination.empty()) {
+            o_.out += line.text;
+        } else {
+            o_.err += line.text;  // image bytes own standard output
+        }
+    }
+    void Refused(const bmpc::Description& d, int32_t result, const char* line) {
+        if (line != nullptr) Library({bmpc::Channel::Err, line});
+        if (d.headersRead && (result == BMPCONTRAST_COMPRESSION_UNSUPPORTED ||
+                              result == BMPCONTRAST_UNSUPPORTED_BIT_DEPTH)) {
+            if (const std::string hint = RefusalHint(d, r_.shown); !hint.empty()) Tool(hint);
+        }
+        if (r_.batch)
+            Tool(Quoted(r_.shown) + " not converted (result " + std::to_string(result) + ")");
+        o_.status = Outcome::Status::Failed;
+    }
+
+  private:
+    const Request& r_;
+    Outcome& o_;
+};
+
+std::string WriteError(const Request& r, int error) {
+    return "cannot write " +
+           (r.destination.empty() ? std::string("standard output")
+                                  : "output " + Quoted(r.shownOutput)) +
+           ": " + std::strerror(error);
+}
+
+// Whether the destination is there already and the run skips it for that.
+bool SkipFor(const Request& r, const std::optional<platform::FileInfo>& input) {
+    if (r.skip == Request::Skip::Never || r.destination.empty()) return false;
+    const auto existing = platform::Stat(r.destination);
+    if (!existing) return false;
+    return r.skip == Request::Skip::IfExists || !input || existing->modifiedNs >= input->modifiedNs;
+}
+
+}  // namespace
+
+std::string PreCheck(const bmpc::Description& d, bool strict, uint64_t maxPixels) {
+    if (!d.headersRead) return "";
+    const uint64_t width = d.info.biWidth < 0 ? 0 : static_cast<uint64_t>(d.info.biWidth);
+    const int64_t h = d.info.biHeight;
+    const uint64_t height = static_cast<uint64_t>(h < 0 ? -h : h);
+    if (maxPixels != 0 && width * height > maxPixels) {
+        return "the header claims " + std::to_string(width) + " x " + std::to_string(height) +
+               " pixels, more than --max-pixels " + std::to_string(maxPixels);
+    }
+    if (strict && d.result == BMPCONTRAST_SUCCESS && !d.complete) {
+        const uint64_t need = static_cast<uint64_t>(d.pixelStart) + uint64_t(d.geometry.size);
+        return "truncated: the header claims " + std::to_string(need) + " bytes, the file has " +
+               std::to_string(d.fileSize) + " (--strict)";
+    }
+    return "";
+}
+
+Outcome Convert(const Request& r, uint8_t* buffer, size_t bufferSize,
+                const std::atomic<bool>* cancel) {
+    Outcome outcome;
+    Lines say(r, outcome);
+    const auto inputInfo = r.inputFd >= 0 ? std::nullopt : platform::Stat(r.input);
+    if (SkipFor(r, inputInfo)) {
+        if (r.verbose)
+            outcome.out += Quoted(r.shown) + ": skipped, " + Quoted(r.shownOutput) + " exists\n";
+        outcome.status = Outcome::Status::Skipped;
+        return outcome;
+    }
+    if (!r.replace && !r.destination.empty() && platform::NameExists(r.destination)) {
+        say.Failed(Quoted(r.shownOutput) + " already exists; not overwritten (use --force)");
+        return outcome;
+    }
+    int fd = r.inputFd;
+    if (fd < 0 && (fd = platform::OpenRead(r.input)) < 0) {
+        say.Failed("cannot open input " + Quoted(r.shown) + ": " + std::strerror(errno));
+        return outcome;
+    }
+    struct Closer {
+        int fd;
+        bool own;
+        ~Closer() {
+            if (own) platform::Close(fd);
+        }
+    } closer{fd, r.inputFd < 0};
+    FdSource source(fd);
+    bmpc::Description d;
+    bmpc::Describe(source, r.level, d);
+    if (const std::string why = PreCheck(d, r.strict, r.maxPixels); !why.empty()) {
+        say.Failed(Quoted(r.shown) + " not converted: " + why);
+        return outcome;
+    }
+    if (d.result != BMPCONTRAST_SUCCESS) {
+        say.Refused(d, d.result, d.line);
+        return outcome;
+    }
+
+    std::optional<TempFile> scratch;
+    int outFd = 1;
+    if (!r.destination.empty()) {
+        if (r.createFolders) {
+            std::error_code ec;
+            std::filesystem::create_directories(PathOf(r.destination).parent_path(), ec);
+        }
+        scratch.emplace(ScratchPrefix(r.destination), r.mode);
+        if (!scratch->valid()) {
+            say.Failed(WriteError(r, errno));
+            return outcome;
+        }
+        outFd = scratch->fd();
+    }
+    FdSink sink(outFd);
+    const bmpc::StreamResult s =
+        bmpc::ConvertDescribed(d, r.level, source, sink, buffer, bufferSize, cancel);
+    if (s.cancelled) {
+        outcome.status = Outcome::Status::Cancelled;
+        return outcome;  // the scratch file goes with `scratch`
+    }
+    if (sink.error != 0) {
+        say.Failed(WriteError(r, sink.error));
+        return outcome;
+    }
+    if (s.result != BMPCONTRAST_SUCCESS) {
+        for (const bmpc::Line& line : s.lines) say.Library(line);
+        say.Refused(d, s.result, nullptr);
+        return outcome;
+    }
+    // Done writing: a late failure (a full disk on a network file system)
+    // may show only when the file is closed.
+    int error = scratch ? scratch->Close() : platform::Close(1);
+    if (error == 0 && scratch && r.preserve && inputInfo) {
+        error = platform::ApplyMetadata(scratch->path(), r.mode, &*inputInfo);
+    }
+    if (error == 0 && scratch) error = scratch->MoveTo(r.destination, r.replace);
+    if (error == EEXIST && !r.replace) {
+        say.Failed(Quoted(r.shownOutput) + " already exists; not overwritten (use --force)");
+        return outcome;
+    }
+    if (error != 0) {
+        say.Failed(WriteError(r, error));
+        return outcome;
+    }
+    outcome.status = Outcome::Status::Converted;
+    for (const bmpc::Line& line : s.lines) say.Library(line);
+    if (s.palette.entries > 0 && !s.palette.grey) {
+        say.Tool(Quoted(r.shown) +
+                 ": warning: the colour table is not grey; colours will shift, because the index "
+                 "bytes are adjusted, not the colours");
+    }
+    if (s.indexPastPalette) {
+        say.Tool(Quoted(r.shown) + ": warning: the curve sends indices past the colour table's " +
+                 std::to_string(s.palette.entries) + " entries; readers may refuse the output");
+    }
+    return outcome;
+}
+
+}  // namespace bmpcontrast_cli

@@ -29,7 +29,7 @@ Request RequestFor(const BatchItem& item, const Options& options) {
     r.destination = r.shownOutput = item.destination;
     r.level = options.level;
     r.mode = item.mode;
-    r.replace = options.force || options.inPlace;
+    r.replace = options.force || options.inPlace || options.update;
     r.preserve = options.preserve;
     r.createFolders = !options.inPlace;
     r.strict = options.strict;

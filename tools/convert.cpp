@@ -220,8 +220,11 @@ Outcome Convert(const Request& r, uint8_t* buffer, size_t bufferSize,
     // Done writing: a late failure (a full disk on a network file system)
     // may show only when the file is closed.
     int error = scratch ? scratch->Close() : platform::Close(1);
-    if (error == 0 && scratch && r.preserve && inputInfo) {
-        error = platform::ApplyMetadata(scratch->path(), r.mode, &*inputInfo);
+    // The times with -p; and a read-only result only now, once written
+    // (Windows creates the scratch file writable whatever the mode).
+    if (error == 0 && scratch && ((r.preserve && inputInfo) || (r.mode & 0222) == 0)) {
+        error = platform::ApplyMetadata(scratch->path(), r.mode,
+                                        r.preserve && inputInfo ? &*inputInfo : nullptr);
     }
     if (error == 0 && scratch) error = scratch->MoveTo(r.destination, r.replace);
     if (error == EEXIST && !r.replace) {

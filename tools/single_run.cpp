@@ -111,6 +111,11 @@ int RunSingle(const Options& options, const std::atomic<bool>& cancel) {
         const auto existing = platform::Stat(r.destination);
         // A new output is never readable by more people than its input; an
         // existing one keeps its permissions.
+        // Replaced by a rename, an output the user may not write would be
+        // replaced all the same: refused, as writing it would be.
+        if (existing && existing->regular && !platform::Writable(r.destination)) {
+            return Fail("cannot write output " + Quoted(outputArg) + ": " + std::strerror(EACCES));
+        }
         if (existing && existing->regular) {
             r.mode = existing->permissions & (options.preserve ? inputPermissions : 07777);
         } else {

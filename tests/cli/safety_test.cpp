@@ -3,6 +3,7 @@
 // and what it does with outputs that are already there.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -109,6 +110,20 @@ TEST_F(Tool, InPlaceGoesThroughAScratchFileAndSurvivesAFailedWrite) {
         EXPECT_EQ(ReadFile(Path("d/link.bmp")), input);
         EXPECT_EQ(Listing("d"), (std::vector<std::string>{"link.bmp", "x.bmp"}));
     }
+}
+
+// One file: an output the user may not write is not replaced behind its back.
+TEST_F(Tool, ReadOnlyOutputIsLeftAlone) {
+    if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
+    Bitmap("in.bmp", 75);
+    const Bytes kept{'k', 'e', 'e', 'p'};
+    bmptest::WriteFile(Path("out.bmp"), kept);
+    chmod(Path("out.bmp").c_str(), 0444);
+    const auto run = RunTool({Path("in.bmp"), Path("out.bmp"), "150"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "bmpcontrast: cannot write output '" + Path("out.bmp") + "': Permission denied\n");
+    EXPECT_EQ(ReadFile(Path("out.bmp")), kept);
 }
 
 // Where the output exists: --skip-existing leaves it; --update only where it

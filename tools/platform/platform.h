@@ -56,6 +56,8 @@ std::optional<FileInfo> Stat(const std::string& path);
 std::optional<FileInfo> Lstat(const std::string& path);
 // Whether anything, a dangling symbolic link included, has this name.
 bool NameExists(const std::string& path);
+// Whether this process may write the existing file `path`.
+bool Writable(const std::string& path);
 // The path with every symbolic link resolved, or `path` itself if it cannot be.
 std::string Resolved(const std::string& path);
 // Narrows `path`'s permissions to `permissions`, and with `times` also sets

@@ -102,6 +102,8 @@ std::optional<FileInfo> Lstat(const std::string& path) {
 
 bool NameExists(const std::string& path) { return Lstat(path).has_value(); }
 
+bool Writable(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
+
 std::string Resolved(const std::string& path) {
     char* real = realpath(path.c_str(), nullptr);
     if (real == nullptr) return path;

@@ -233,6 +233,11 @@ bool NameExists(const std::string& path) {
     return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool Writable(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
 std::string Resolved(const std::string& path) {
     const HANDLE h = OpenForInfo(path, 0);
     if (h == INVALID_HANDLE_VALUE) return path;

@@ -129,56 +129,54 @@ std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::
     std::vector<BatchItem> items;
     items.reserve(inputs.size());
     const uint32_t fresh = 0666 & ~platform::CreationMask();
-    std::map<std::string, size_t> claimed;     // destination -> item that has it
-    std::map<Identity, size_t> seen;           // in place: file -> item that has it
-    std::vector<std::optional<Identity>> ids;  // per item
+    std::map<std::string, size_t> claimed;  // destination -> item that has it
+    std::map<Identity, size_t> seen;        // in place: file -> item that has it
     for (size_t k = 0; k < inputs.size(); ++k) {
         const std::string& input = inputs[k];
         BatchItem item;
         item.input = input;
         item.mode = fresh;
-        const auto info = platform::Stat(input);
-        const std::optional<Identity> id =
-            info ? std::optional(Identity(info->device, info->inode)) : std::nullopt;
         // A file reached twice is converted once; the second time is no failure.
         auto duplicate = [&](size_t first) {
             notes.push_back(Quoted(input) + ": skipped, the same file as " +
                             Quoted(items[first].input));
         };
+        // Files found in folders are files; the conversion narrows their
+        // results' permissions from the file it opens.
+        const bool found = !roots[k].empty();
+        const auto info = found && !options.inPlace ? std::nullopt : platform::Stat(input);
         if (info && info->directory) {
             item.problem = Quoted(input) +
                            " not converted: it is a folder (use -r to convert the .bmp files "
                            "under it)";
             items.push_back(std::move(item));
-            ids.push_back(id);
             continue;
         }
-        // Never readable by more people than the input is.
-        if (info) item.mode = fresh & info->permissions;
         if (options.inPlace) {
             item.destination = platform::Resolved(input);
             if (info) {
                 item.mode = info->permissions;
-                const auto [it, added] = seen.emplace(*id, items.size());
+                const auto [it, added] =
+                    seen.emplace(Identity(info->device, info->inode), items.size());
                 if (!added) {
                     duplicate(it->second);
                     continue;
                 }
             }
         } else {
-            const fs::path name = roots[k].empty()
-                                      ? PathOf(input).filename()
-                                      : PathOf(input).lexically_relative(PathOf(roots[k]));
+            const fs::path name = found ? PathOf(input).lexically_relative(PathOf(roots[k]))
+                                        : PathOf(input).filename();
             if (name.empty() || name == "." || name == "..") {
                 item.problem = Quoted(input) + " not converted: it does not name a file";
             } else {
                 item.destination = Utf8Of(PathOf(options.outDir) / name);
                 const auto [it, added] = claimed.emplace(item.destination, items.size());
-                if (!added && id && ids[it->second] == id) {
-                    duplicate(it->second);
-                    continue;
-                }
                 if (!added) {
+                    const auto id = IdentityOf(input);
+                    if (id && id == IdentityOf(items[it->second].input)) {
+                        duplicate(it->second);
+                        continue;
+                    }
                     item.problem = Quoted(input) +
                                    " not converted: " + Quoted(items[it->second].input) +
                                    " is also written to " + Quoted(item.destination);
@@ -186,7 +184,6 @@ std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::
             }
         }
         items.push_back(std::move(item));
-        ids.push_back(id);
     }
     return items;
 }

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "options.h"
+#include "platform/platform.h"
 
 namespace bmpcontrast_cli {
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -30,8 +31,9 @@ Request RequestFor(const BatchItem& item, const Options& options) {
     r.level = options.level;
     r.mode = item.mode;
     r.replace = options.force || options.inPlace || options.update;
+    // Never readable by more people than the input is.
+    r.narrow = !options.inPlace;
     r.preserve = options.preserve;
-    r.createFolders = !options.inPlace;
     r.strict = options.strict;
     r.maxPixels = options.maxPixels;
     r.batch = true;
@@ -124,6 +126,7 @@ struct Board {
     std::deque<Outcome> finished;
     size_t next = 0;     // the next item to take
     size_t running = 0;  // threads still working
+    bool lines = false;  // an outcome with lines to print is waiting
 };
 
 class ProgressLine {
@@ -172,6 +175,18 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
     }
     if (options.dryRun) return DryRun(items, options);
 
+    // Every folder a result goes into, made once before any conversion.
+    if (!options.inPlace) {
+        std::set<std::string> folders;
+        for (const BatchItem& item : items) {
+            if (item.problem.empty())
+                folders.insert(Utf8Of(PathOf(item.destination).parent_path()));
+        }
+        for (const std::string& folder : folders) {
+            std::error_code ec;
+            std::filesystem::create_directories(PathOf(folder), ec);
+        }
+    }
     const unsigned wanted = options.jobs != 0 ? options.jobs : platform::AvailableProcessors();
     const auto count = std::max<size_t>(1, std::min<size_t>(wanted, items.size()));
     Board board;
@@ -192,9 +207,15 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
                 outcome =
                     Convert(RequestFor(items[k], options), buffer.get(), kChunkBytes, &cancel);
             }
+            // The main thread is woken for lines to print; counts alone
+            // wait for its next look.
+            const bool lines = !outcome.out.empty() || !outcome.err.empty();
             std::lock_guard<std::mutex> hold(board.lock);
             board.finished.push_back(std::move(outcome));
-            board.changed.notify_one();
+            if (lines) {
+                board.lines = true;
+                board.changed.notify_one();
+            }
         }
         std::lock_guard<std::mutex> hold(board.lock);
         --board.running;
@@ -212,7 +233,8 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
         {
             std::unique_lock<std::mutex> hold(board.lock);
             board.changed.wait_for(hold, std::chrono::milliseconds(200),
-                                   [&] { return !board.finished.empty() || board.running == 0; });
+                                   [&] { return board.lines || board.running == 0; });
+            board.lines = false;
             done.swap(board.finished);
             more = board.running > 0 || !done.empty();
         }

@@ -1,5 +1,6 @@
 #include "convert.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -16,24 +17,64 @@
 namespace bmpcontrast_cli {
 namespace {
 
+// Files from this size on are read ahead harder, and their outputs looked
+// for before converting.
+constexpr uint64_t kReadAheadFrom = uint64_t{1} << 20;
+
+// A file as the engine's source. The headers come in many small reads; on a
+// regular file they are served from one block read at once, which for a
+// small file is the whole of it.
 class FdSource final : public bmpc::ByteSource {
   public:
-    explicit FdSource(int fd) : fd_(fd), size_(platform::RegularSize(fd)) {}
+    FdSource(int fd, int64_t size) : fd_(fd), size_(size) {}
     size_t Read(uint8_t* into, size_t n) noexcept override {
+        size_t got = Buffered(into, n);
+        if (got < n && size_ > 0 && n - got < sizeof block_) {
+            start_ += static_cast<int64_t>(have_);
+            // No more than the file holds: a read that finds the end costs a call.
+            const int64_t left = std::max<int64_t>(0, size_ - start_);
+            have_ = ReadFull(block_, static_cast<size_t>(std::min<int64_t>(left, sizeof block_)));
+            used_ = 0;
+            got += Buffered(into + got, n - got);
+        }
+        if (got < n) got += ReadFull(into + got, n - got);
+        return got;
+    }
+    bool SeekTo(int64_t offset) noexcept override {
+        if (offset >= start_ && offset <= start_ + static_cast<int64_t>(have_) && size_ > 0) {
+            used_ = static_cast<size_t>(offset - start_);
+            return true;
+        }
+        if (!platform::SeekTo(fd_, offset)) return false;
+        start_ = offset, have_ = used_ = 0;
+        return true;
+    }
+    int64_t Size() noexcept override { return size_; }
+
+  private:
+    size_t Buffered(uint8_t* into, size_t n) {
+        const size_t take = std::min(n, have_ - used_);
+        std::memcpy(into, block_ + used_, take);
+        used_ += take;
+        return take;
+    }
+    // Reads past the block: the file's position is past it too.
+    size_t ReadFull(uint8_t* into, size_t n) {
         size_t got = 0;
         while (got < n) {
             const long k = platform::ReadSome(fd_, reinterpret_cast<char*>(into + got), n - got);
             if (k <= 0) break;
             got += static_cast<size_t>(k);
         }
+        if (into != block_) start_ += static_cast<int64_t>(have_ + got), have_ = used_ = 0;
         return got;
     }
-    bool SeekTo(int64_t offset) noexcept override { return platform::SeekTo(fd_, offset); }
-    int64_t Size() noexcept override { return size_; }
 
-  private:
     int fd_;
     int64_t size_;
+    int64_t start_ = 0;  // where the block came from in the file
+    size_t have_ = 0, used_ = 0;
+    uint8_t block_[4096];
 };
 
 // Remembers why a write failed; the tool says so in its own line.
@@ -152,15 +193,12 @@ Outcome Convert(const Request& r, uint8_t* buffer, size_t bufferSize,
                 const std::atomic<bool>* cancel) {
     Outcome outcome;
     Lines say(r, outcome);
-    const auto inputInfo = r.inputFd >= 0 ? std::nullopt : platform::Stat(r.input);
+    std::optional<platform::FileInfo> inputInfo;
+    if (r.skip != Request::Skip::Never && r.inputFd < 0) inputInfo = platform::Stat(r.input);
     if (SkipFor(r, inputInfo)) {
         if (r.verbose)
             outcome.out += Quoted(r.shown) + ": skipped, " + Quoted(r.shownOutput) + " exists\n";
         outcome.status = Outcome::Status::Skipped;
-        return outcome;
-    }
-    if (!r.replace && !r.destination.empty() && platform::NameExists(r.destination)) {
-        say.Failed(Quoted(r.shownOutput) + " already exists; not overwritten (use --force)");
         return outcome;
     }
     int fd = r.inputFd;
@@ -175,7 +213,14 @@ Outcome Convert(const Request& r, uint8_t* buffer, size_t bufferSize,
             if (own) platform::Close(fd);
         }
     } closer{fd, r.inputFd < 0};
-    FdSource source(fd);
+    // What was opened, not what the name showed earlier.
+    inputInfo = platform::OpenInfo(fd);
+    uint32_t mode = r.mode;
+    if (r.narrow && inputInfo) mode &= inputInfo->permissions;
+    const int64_t size =
+        inputInfo && inputInfo->regular ? static_cast<int64_t>(inputInfo->size) : 0;
+    if (size > int64_t{kReadAheadFrom}) platform::ReadingThrough(fd);
+    FdSource source(fd, size);
     bmpc::Description d;
     bmpc::Describe(source, r.level, d);
     if (const std::string why = PreCheck(d, r.strict, r.maxPixels); !why.empty()) {
@@ -187,14 +232,17 @@ Outcome Convert(const Request& r, uint8_t* buffer, size_t bufferSize,
         return outcome;
     }
 
+    // An output that is there already is found again by the final rename;
+    // looked for first only where the conversion is worth sparing.
+    if (!r.replace && !r.destination.empty() && d.outputSize > kReadAheadFrom &&
+        platform::NameExists(r.destination)) {
+        say.Failed(Quoted(r.shownOutput) + " already exists; not overwritten (use --force)");
+        return outcome;
+    }
     std::optional<TempFile> scratch;
     int outFd = 1;
     if (!r.destination.empty()) {
-        if (r.createFolders) {
-            std::error_code ec;
-            std::filesystem::create_directories(PathOf(r.destination).parent_path(), ec);
-        }
-        scratch.emplace(ScratchPrefix(r.destination), r.mode);
+        scratch.emplace(ScratchPrefix(r.destination), mode);
         if (!scratch->valid()) {
             say.Failed(WriteError(r, errno));
             return outcome;
@@ -222,8 +270,8 @@ Outcome Convert(const Request& r, uint8_t* buffer, size_t bufferSize,
     int error = scratch ? scratch->Close() : platform::Close(1);
     // The times with -p; and a read-only result only now, once written
     // (Windows creates the scratch file writable whatever the mode).
-    if (error == 0 && scratch && ((r.preserve && inputInfo) || (r.mode & 0222) == 0)) {
-        error = platform::ApplyMetadata(scratch->path(), r.mode,
+    if (error == 0 && scratch && ((r.preserve && inputInfo) || (mode & 0222) == 0)) {
+        error = platform::ApplyMetadata(scratch->path(), mode,
                                         r.preserve && inputInfo ? &*inputInfo : nullptr);
     }
     if (error == 0 && scratch) error = scratch->MoveTo(r.destination, r.replace);

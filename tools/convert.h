@@ -11,11 +11,14 @@
 #include <string>
 
 #include "engine.h"
+#include "platform/platform.h"
 
 namespace bmpcontrast_cli {
 
 // The chunk buffer of one conversion thread: nothing grows with the image.
-inline constexpr size_t kChunkBytes = size_t{1} << 20;
+// Small enough to stay in a core's cache between the read, the curve and
+// the write; larger buffers measured no faster.
+inline constexpr size_t kChunkBytes = size_t{256} << 10;
 
 struct Request {
     std::string input;        // the file to read, unless `inputFd` is given
@@ -25,9 +28,9 @@ struct Request {
     std::string shownOutput;  // the destination's name in messages
     int32_t level = 100;
     uint32_t mode = 0644;   // permissions of the result
+    bool narrow = false;    // ... less those the input does not have
     bool replace = false;   // an existing destination may be replaced
     bool preserve = false;  // the result keeps the input's times
-    bool createFolders = false;
     bool strict = false;
     uint64_t maxPixels = 0;
     // Batches name the file on every line and show success only with -v;

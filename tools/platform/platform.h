@@ -92,8 +92,15 @@ long ReadSome(int fd, char* data, size_t size);
 long WriteSome(int fd, const char* data, size_t size);
 // Moves to `offset` from the start. Returns false where the file cannot seek.
 bool SeekTo(int fd, int64_t offset);
+// What an open file is. Null where that cannot be told.
+std::optional<FileInfo> OpenInfo(int fd);
 // The size of a regular file; 0 for anything else (a pipe, a terminal).
-int64_t RegularSize(int fd);
+inline int64_t RegularSize(int fd) {
+    const auto info = OpenInfo(fd);
+    return info && info->regular ? static_cast<int64_t>(info->size) : 0;
+}
+// The file will be read once, front to back: the system may read ahead more.
+void ReadingThrough(int fd);
 // Where the next read starts, or -1 where the file cannot seek.
 int64_t Position(int fd);
 // Returns 0 or an errno value; a failed write may show only here.

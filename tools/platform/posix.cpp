@@ -126,15 +126,16 @@ int OpenRead(const std::string& path) {
     do {
         fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd >= 0) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return fd;
 }
 
 int CreateExclusive(const std::string& path, uint32_t permissions) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
+                        static_cast<mode_t>(permissions & 0666));
     // open() applies the creation mask; the result should look like any
     // other file the user creates (or like the file it replaces).
-    if (fd >= 0 && fchmod(fd, static_cast<mode_t>(permissions)) != 0) {
+    const bool exact = (permissions & ~0666u) == 0 && (permissions & CreationMask()) == 0;
+    if (fd >= 0 && !exact && fchmod(fd, static_cast<mode_t>(permissions)) != 0) {
         const int error = errno;
         close(fd);
         unlink(path.c_str());
@@ -189,10 +190,13 @@ bool SeekTo(int fd, int64_t offset) {
     return offset >= 0 && lseek(fd, static_cast<off_t>(offset), SEEK_SET) == offset;
 }
 
-int64_t RegularSize(int fd) {
+std::optional<FileInfo> OpenInfo(int fd) {
     struct stat st {};
-    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+    if (fstat(fd, &st) != 0) return std::nullopt;
+    return InfoOf(st);
 }
+
+void ReadingThrough(int fd) { posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL); }
 
 int64_t Position(int fd) { return static_cast<int64_t>(lseek(fd, 0, SEEK_CUR)); }
 

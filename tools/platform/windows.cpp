@@ -146,21 +146,13 @@ int DescriptorOf(HANDLE h, int flags) {
     return fd;
 }
 
-std::optional<FileInfo> InfoOf(const std::string& path, DWORD flags) {
-    const HANDLE h = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, flags, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+std::optional<FileInfo> InfoOfHandle(HANDLE h, bool link) {
     BY_HANDLE_FILE_INFORMATION data{};
-    const bool got = GetFileInformationByHandle(h, &data) != 0;
-    const DWORD type = GetFileType(h);
-    CloseHandle(h);
-    if (!got) return std::nullopt;
+    if (!GetFileInformationByHandle(h, &data)) return std::nullopt;
     FileInfo info;
     info.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    info.regular = !info.directory && type == FILE_TYPE_DISK;
-    info.link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    info.regular = !info.directory && GetFileType(h) == FILE_TYPE_DISK;
+    info.link = link && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     info.size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
     info.permissions = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
     if (info.directory) info.permissions |= 0111;
@@ -168,6 +160,16 @@ std::optional<FileInfo> InfoOf(const std::string& path, DWORD flags) {
     info.accessedNs = Nanoseconds(data.ftLastAccessTime);
     info.device = data.dwVolumeSerialNumber;
     info.inode = (uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow;
+    return info;
+}
+
+std::optional<FileInfo> InfoOf(const std::string& path, DWORD flags) {
+    const HANDLE h = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    auto info = InfoOfHandle(h, (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0);
+    CloseHandle(h);
     return info;
 }
 
@@ -348,12 +350,10 @@ bool SeekTo(int fd, int64_t offset) {
     return offset >= 0 && _lseeki64(fd, offset, SEEK_SET) == offset;
 }
 
-int64_t RegularSize(int fd) {
-    const HANDLE h = HandleOf(fd);
-    LARGE_INTEGER size{};
-    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size)) return 0;
-    return size.QuadPart;
-}
+std::optional<FileInfo> OpenInfo(int fd) { return InfoOfHandle(HandleOf(fd), false); }
+
+// Asked for when the file was opened (FILE_FLAG_SEQUENTIAL_SCAN).
+void ReadingThrough(int) {}
 
 int64_t Position(int fd) { return _lseeki64(fd, 0, SEEK_CUR); }
 

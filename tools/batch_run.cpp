@@ -45,59 +45,19 @@ Request RequestFor(const BatchItem& item, const Options& options) {
     return r;
 }
 
-bool Skips(const Request& r, const std::optional<platform::FileInfo>& existing) {
-    if (!existing || r.skip == Request::Skip::Never) return false;
-    const auto input = platform::Stat(r.input);
-    return r.skip == Request::Skip::IfExists || !input || existing->modifiedNs >= input->modifiedNs;
-}
-
 // -n: what a run would do to each file, and nothing done.
 int DryRun(const std::vector<BatchItem>& items, const Options& options) {
     size_t refused = 0, skipped = 0;
     for (const BatchItem& item : items) {
         const Request r = RequestFor(item, options);
-        std::string why = item.problem;
-        if (why.empty()) {
-            bmpc::Description d;
-            const int fd = platform::OpenRead(item.input);
-            if (fd < 0) {
-                why = "cannot open input " + Quoted(item.input);
-            } else {
-                // Only the headers are read, from a file or from a pipe alike.
-                struct FdHeaders final : bmpc::ByteSource {
-                    int fd;
-                    int64_t size;
-                    size_t Read(uint8_t* into, size_t n) noexcept override {
-                        const long k = platform::ReadSome(fd, reinterpret_cast<char*>(into), n);
-                        return k < 0 ? 0 : static_cast<size_t>(k);
-                    }
-                    bool SeekTo(int64_t offset) noexcept override {
-                        return platform::SeekTo(fd, offset);
-                    }
-                    int64_t Size() noexcept override { return size; }
-                } source;
-                source.fd = fd;
-                source.size = platform::RegularSize(fd);
-                bmpc::Describe(source, options.level, d);
-                platform::Close(fd);
-                if (std::string pre = PreCheck(d, options.strict, options.maxPixels);
-                    !pre.empty()) {
-                    why = Quoted(item.input) + " would be refused: " + pre;
-                } else if (d.result != 999) {
-                    std::string line = d.line != nullptr ? d.line : "not a readable bitmap";
-                    if (!line.empty() && line.back() == '\n') line.pop_back();
-                    why = Quoted(item.input) + " would be refused: " + line;
-                }
-            }
+        std::string why = item.problem.empty() ? WouldRefuse(r) : item.problem;
+        if (why.empty() && Skips(r)) {
+            ++skipped;
+            if (options.verbose) Emit(1, "would skip " + Quoted(item.destination) + "\n");
+            continue;
         }
         if (why.empty()) {
-            const auto existing = platform::Stat(item.destination);
-            if (Skips(r, existing)) {
-                ++skipped;
-                if (options.verbose) Emit(1, "would skip " + Quoted(item.destination) + "\n");
-                continue;
-            }
-            if (!existing && !platform::NameExists(item.destination)) {
+            if (!platform::NameExists(item.destination)) {
                 Emit(1, "would write " + Quoted(item.destination) + "\n");
                 continue;
             }

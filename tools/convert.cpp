@@ -162,15 +162,30 @@ std::string WriteError(const Request& r, int error) {
            ": " + std::strerror(error);
 }
 
-// Whether the destination is there already and the run skips it for that.
-bool SkipFor(const Request& r, const std::optional<platform::FileInfo>& input) {
+}  // namespace
+
+bool Skips(const Request& r) {
     if (r.skip == Request::Skip::Never || r.destination.empty()) return false;
     const auto existing = platform::Stat(r.destination);
-    if (!existing) return false;
-    return r.skip == Request::Skip::IfExists || !input || existing->modifiedNs >= input->modifiedNs;
+    if (!existing || r.skip == Request::Skip::IfExists) return existing.has_value();
+    const auto input = platform::Stat(r.input);
+    return !input || existing->modifiedNs >= input->modifiedNs;
 }
 
-}  // namespace
+std::string WouldRefuse(const Request& r) {
+    const int fd = platform::OpenRead(r.input);
+    if (fd < 0) return "cannot open input " + Quoted(r.shown);
+    FdSource source(fd, platform::RegularSize(fd));
+    bmpc::Description d;
+    bmpc::Describe(source, r.level, d);
+    platform::Close(fd);
+    std::string why = PreCheck(d, r.strict, r.maxPixels);
+    if (why.empty() && d.result != BMPCONTRAST_SUCCESS) {
+        why = d.line != nullptr ? Text({bmpc::Channel::Err, d.line})
+                                : "result " + std::to_string(d.result);
+    }
+    return why.empty() ? "" : Quoted(r.shown) + " would be refused: " + why;
+}
 
 std::string PreCheck(const bmpc::Description& d, bool strict, uint64_t maxPixels) {
     if (!d.headersRead) return "";
@@ -193,9 +208,7 @@ Outcome Convert(const Request& r, uint8_t* buffer, size_t bufferSize,
                 const std::atomic<bool>* cancel) {
     Outcome outcome;
     Lines say(r, outcome);
-    std::optional<platform::FileInfo> inputInfo;
-    if (r.skip != Request::Skip::Never && r.inputFd < 0) inputInfo = platform::Stat(r.input);
-    if (SkipFor(r, inputInfo)) {
+    if (Skips(r)) {
         if (r.verbose)
             outcome.out += Quoted(r.shown) + ": skipped, " + Quoted(r.shownOutput) + " exists\n";
         outcome.status = Outcome::Status::Skipped;
@@ -214,7 +227,7 @@ Outcome Convert(const Request& r, uint8_t* buffer, size_t bufferSize,
         }
     } closer{fd, r.inputFd < 0};
     // What was opened, not what the name showed earlier.
-    inputInfo = platform::OpenInfo(fd);
+    const std::optional<platform::FileInfo> inputInfo = platform::OpenInfo(fd);
     uint32_t mode = r.mode;
     if (r.narrow && inputInfo) mode &= inputInfo->permissions;
     const int64_t size =

@@ -50,6 +50,13 @@ struct Outcome {
 Outcome Convert(const Request& request, uint8_t* buffer, size_t bufferSize,
                 const std::atomic<bool>* cancel);
 
+// Whether the destination is there and the run skips the file for that.
+bool Skips(const Request& r);
+
+// For a dry run: the line saying why the file would not be converted (from
+// its headers alone), or "".
+std::string WouldRefuse(const Request& r);
+
 // Why --strict or --max-pixels refuses a described file, or "".
 std::string PreCheck(const bmpc::Description& d, bool strict, uint64_t maxPixels);
 

@@ -222,10 +222,12 @@ Outcome Convert(const Request& r, uint8_t* buffer, size_t bufferSize,
     struct Closer {
         int fd;
         bool own;
-        ~Closer() {
+        void Close() {
             if (own) platform::Close(fd);
+            own = false;
         }
-    } closer{fd, r.inputFd < 0};
+        ~Closer() { Close(); }
+    } input{fd, r.inputFd < 0};
     // What was opened, not what the name showed earlier.
     const std::optional<platform::FileInfo> inputInfo = platform::OpenInfo(fd);
     uint32_t mode = r.mode;
@@ -278,6 +280,8 @@ Outcome Convert(const Request& r, uint8_t* buffer, size_t bufferSize,
         say.Refused(d, s.result, nullptr);
         return outcome;
     }
+    // Windows replaces no file that is open, the input in place included.
+    input.Close();
     // Done writing: a late failure (a full disk on a network file system)
     // may show only when the file is closed.
     int error = scratch ? scratch->Close() : platform::Close(1);

@@ -243,7 +243,12 @@ TEST_F(WindowsTool, CtrlCStopsTheConversionsAndPrintsTheSummary) {
     AllocConsole();
     SetConsoleCtrlHandler(KeepRunning, TRUE);
     Tool tool(dir_, args);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Sent once the first file is under way: the rest take far longer.
+    for (int tries = 0; tries < 10'000; ++tries) {
+        std::error_code ec;
+        if (fs::exists(dir_ / L"out", ec) && !fs::is_empty(dir_ / L"out", ec)) break;
+        Sleep(1);
+    }
     const bool sent = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0;
     if (!sent) {
         tool.Wait();

@@ -30,6 +30,13 @@ size_t SequenceLength(const std::string& s, size_t at) {
 
 }  // namespace
 
+bool ValidUtf8(const std::string& text) {
+    for (size_t at = 0, length = 0; at < text.size(); at += length) {
+        if ((length = SequenceLength(text, at)) == 0) return false;
+    }
+    return true;
+}
+
 void Emit(int fd, const std::string& text) {
     const char* data = text.data();
     size_t left = text.size();

@@ -11,6 +11,9 @@ void Say(const std::string& text);
 // Writes `text` to descriptor `fd` in one piece, as far as the system allows.
 void Emit(int fd, const std::string& text);
 
+// Whether `text` is UTF-8 (no overlong forms, no surrogates).
+bool ValidUtf8(const std::string& text);
+
 // "'name'", quoted for messages. Bytes that are not UTF-8 (names on POSIX
 // are bytes) and control characters show as \xNN, so that every message
 // stays one line of valid text.

@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "../utf16.h"
+#include "../report.h"
 #include "platform.h"
 
 namespace bmpcontrast_cli::platform {
@@ -229,7 +229,7 @@ std::optional<FileInfo> Lstat(const std::string& path) {
     return InfoOf(path, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
-bool UsableName(const std::string& name) { return Utf8ToUtf16(name).has_value(); }
+bool UsableName(const std::string& name) { return ValidUtf8(name); }
 
 bool NameExists(const std::string& path) {
     return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -1,10 +1,15 @@
 #include "convert.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "bmpcontrast.h"
 #include "messages.h"
@@ -20,6 +25,8 @@ namespace {
 // Files from this size on are read ahead harder, and their outputs looked
 // for before converting.
 constexpr uint64_t kReadAheadFrom = uint64_t{1} << 20;
+// A file alone is written on a second thread from this size on.
+constexpr uint64_t kWriteBehindFrom = uint64_t{8} << 20;
 
 // A file as the engine's source. The headers come in many small reads; on a
 // regular file they are served from one block read at once, which for a
@@ -100,6 +107,78 @@ class FdSink final : public bmpc::ByteSink {
     int fd_;
 };
 
+// Writes behind the conversion, on a thread of its own: each chunk is
+// copied into a free slot and written while the next one is converted, so
+// that one large file keeps two cores busy. Used where a file is alone.
+class WriteBehind final : public bmpc::ByteSink {
+  public:
+    WriteBehind(int fd, size_t slotBytes) : out_(fd), slotBytes_(slotBytes) {
+        for (Slot& slot : slots_) slot.bytes.reset(new uint8_t[slotBytes]);
+        writer_ = std::thread([this] { WriteSlots(); });
+    }
+    ~WriteBehind() { Finish(); }
+    bool Write(const uint8_t* data, size_t n) noexcept override {
+        while (n > 0) {
+            std::unique_lock<std::mutex> hold(lock_);
+            changed_.wait(hold, [&] { return slots_[next_].size == 0 || failed_ != 0; });
+            if (failed_ != 0) return false;
+            Slot& slot = slots_[next_];
+            const size_t take = std::min(n, slotBytes_);
+            hold.unlock();  // the writer leaves a free slot alone
+            std::memcpy(slot.bytes.get(), data, take);
+            hold.lock();
+            slot.size = take;
+            next_ = (next_ + 1) % slots_.size();
+            changed_.notify_all();
+            data += take, n -= take;
+        }
+        return true;
+    }
+    const char* FailureLine() const noexcept override { return nullptr; }
+    // Waits for every write; the error of the first that failed, or 0.
+    int Finish() {
+        if (writer_.joinable()) {
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                done_ = true;
+                changed_.notify_all();
+            }
+            writer_.join();
+        }
+        return failed_;
+    }
+
+  private:
+    struct Slot {
+        std::unique_ptr<uint8_t[]> bytes;
+        size_t size = 0;  // 0: free
+    };
+    void WriteSlots() {
+        bool broken = false;
+        for (size_t k = 0;; k = (k + 1) % slots_.size()) {
+            std::unique_lock<std::mutex> hold(lock_);
+            changed_.wait(hold, [&] { return slots_[k].size != 0 || done_; });
+            if (slots_[k].size == 0) return;  // done, and nothing left
+            hold.unlock();
+            broken = broken || !out_.Write(slots_[k].bytes.get(), slots_[k].size);
+            hold.lock();
+            if (broken && failed_ == 0) failed_ = out_.error;
+            slots_[k].size = 0;
+            changed_.notify_all();
+        }
+    }
+
+    FdSink out_;  // the writer's alone
+    int failed_ = 0;
+    size_t slotBytes_;
+    std::array<Slot, 2> slots_;
+    size_t next_ = 0;
+    bool done_ = false;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::thread writer_;
+};
+
 // The scratch file sits next to the destination, so that the final rename
 // stays within one file system; the dot keeps it out of plain listings.
 std::string ScratchPrefix(const std::string& destination) {
@@ -125,18 +204,18 @@ class Lines {
         o_.status = Outcome::Status::Failed;
     }
     void Library(const bmpc::Line& line) {
-        const bool success = std::strcmp(line.text, bmpc::msg::kSuccess) == 0;
+        const bool success = line.text == bmpc::msg::kSuccess;
         if (r_.batch) {
             if (!success) {
                 Tool(Quoted(r_.shown) + ": " + Text(line));
             } else if (r_.verbose) {
                 o_.out += Quoted(r_.shown) + ": " + line.text;
             }
-        } else if (success && r_.quiet) {
-        } else if (line.channel == bmpc::Channel::Out && !r_.quiet && !r_.destination.empty()) {
-            o_.out += line.text;
-        } else {
-            o_.err += line.text;  // image bytes own standard output
+        } else if (!(success && r_.quiet)) {
+            // Quiet sends what is left to standard error, as do image bytes
+            // on standard output.
+            const bool out = line.channel == bmpc::Channel::Out && !r_.quiet;
+            (out && !r_.destination.empty() ? o_.out : o_.err) += line.text;
         }
     }
     void Refused(const bmpc::Description& d, int32_t result, const char* line) {
@@ -264,15 +343,19 @@ Outcome Convert(const Request& r, uint8_t* buffer, size_t bufferSize,
         }
         outFd = scratch->fd();
     }
-    FdSink sink(outFd);
-    const bmpc::StreamResult s =
+    FdSink direct(outFd);
+    std::optional<WriteBehind> behind;
+    if (!r.batch && d.outputSize > kWriteBehindFrom) behind.emplace(outFd, bufferSize);
+    bmpc::ByteSink& sink = behind ? static_cast<bmpc::ByteSink&>(*behind) : direct;
+    bmpc::StreamResult s =
         bmpc::ConvertDescribed(d, r.level, source, sink, buffer, bufferSize, cancel);
+    const int writeError = behind ? behind->Finish() : direct.error;
     if (s.cancelled) {
         outcome.status = Outcome::Status::Cancelled;
         return outcome;  // the scratch file goes with `scratch`
     }
-    if (sink.error != 0) {
-        say.Failed(WriteError(r, sink.error));
+    if (writeError != 0) {
+        say.Failed(WriteError(r, writeError));
         return outcome;
     }
     if (s.result != BMPCONTRAST_SUCCESS) {

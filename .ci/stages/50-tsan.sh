@@ -10,4 +10,4 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   build-tsan/tests/bmpcontrast_load_tests --gtest_filter='Concurrency.*'
 # A report ends the tool with status 66, which fails the test that ran it.
 TSAN_OPTIONS=halt_on_error=1:exitcode=66 build-tsan/tests/bmpcontrast_tool_tests \
-  --gtest_filter='Tool.Parallel*:Tool.Batch*:Tool.TheSameFile*:Tool.Interrupt*:Tool.Progress*:Tool.Recursive*'
+  --gtest_filter='Tool.Parallel*:Tool.Batch*:Tool.TheSameFile*:Tool.Interrupt*:Tool.Progress*:Tool.Recursive*:Tool.FailedWrite*:Tool.StdinAndStdout*'

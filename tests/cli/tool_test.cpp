@@ -164,24 +164,34 @@ TEST_F(Tool, StdinAndStdoutCarryExactlyTheImage) {
 // The success line comes only once the last byte is written; a write that
 // fails (a full device, a reader that went away) is a failure without it.
 TEST_F(Tool, FailedWriteToStdoutIsAFailure) {
-    bmptest::BmpLayout layout;
-    layout.width = 600;
-    layout.height = 400;  // more than a pipe holds
-    bmptest::WriteFile(Path("in.bmp"), bmptest::BuildBmp(layout));
-    struct Case {
-        tooltest::ToolIo io;
-        std::string says;
-    } cases[] = {
-        {{"", "/dev/full", 0, 0}, "bmpcontrast: cannot write standard output: No space left"},
-        {{"", "", 10, 0}, "bmpcontrast: cannot write standard output: Broken pipe"},
-    };
-    for (const auto& c : cases) {
-        if (!c.io.stdoutPath.empty() && !fs::exists(c.io.stdoutPath)) continue;
-        SCOPED_TRACE(c.says);
-        const auto run = RunTool({Path("in.bmp"), "-", "150"}, c.io);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err.rfind(c.says, 0), 0u) << run.err;
-        EXPECT_EQ(run.err.find("Success"), std::string::npos) << run.err;
+    // More than a pipe holds; the larger one is written on a second thread.
+    for (const int width : {600, 2000}) {
+        bmptest::BmpLayout layout;
+        layout.width = width;
+        layout.height = 1500;
+        bmptest::WriteFile(Path("in.bmp"), bmptest::BuildBmp(layout));
+        struct Case {
+            tooltest::ToolIo io;
+            std::string says;
+        } cases[] = {
+            {{"", "/dev/full", 0, 0}, "bmpcontrast: cannot write standard output: No space left"},
+            {{"", "", 10, 0}, "bmpcontrast: cannot write standard output: Broken pipe"},
+            // The same through a scratch file under a file-size limit.
+            {{"", "", 0, 1 << 20},
+             "bmpcontrast: cannot write output '" + Path("o.bmp") + "': File too large"},
+        };
+        for (const auto& c : cases) {
+            if (!c.io.stdoutPath.empty() && !fs::exists(c.io.stdoutPath)) continue;
+            SCOPED_TRACE(c.says + " " + std::to_string(width));
+            const bool toFile = c.io.fileSizeLimit != 0;
+            const auto run = RunTool({Path("in.bmp"), toFile ? Path("o.bmp") : "-", "150"}, c.io);
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err.rfind(c.says, 0), 0u) << run.err;
+            EXPECT_EQ(run.err.find("Success"), std::string::npos) << run.err;
+            EXPECT_EQ(run.out, toFile ? "" : run.out);
+            EXPECT_FALSE(fs::exists(Path("o.bmp")));
+            EXPECT_EQ(Listing(""), std::vector<std::string>{"in.bmp"});
+        }
     }
 }
 

@@ -73,7 +73,8 @@ ToolRun RunTool(const std::vector<std::string>& args, const ToolIo& io) {
         dup2(out, 1);
         dup2(errFd, 2);
         if (io.fileSizeLimit != 0) {
-            const rlimit limit{io.fileSizeLimit, io.fileSizeLimit};
+            const auto bytes = static_cast<rlim_t>(io.fileSizeLimit);
+            const rlimit limit{bytes, bytes};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         execv(argv[0], argv.data());

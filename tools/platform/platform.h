@@ -41,7 +41,6 @@ bool UsableName(const std::string& name);
 struct FileInfo {
     bool directory = false;
     bool regular = false;
-    bool link = false;  // the name itself is a symbolic link (Lstat only)
     uint64_t size = 0;
     uint32_t permissions = 0;  // the nine rwx bits and the three special ones
     int64_t modifiedNs = 0;    // modification time, nanoseconds since the epoch
@@ -52,8 +51,6 @@ struct FileInfo {
 // looked at). Windows has no rwx bits: there a file is 0666, or 0444 when
 // read-only.
 std::optional<FileInfo> Stat(const std::string& path);
-// The name itself, a symbolic link not followed.
-std::optional<FileInfo> Lstat(const std::string& path);
 // Whether anything, a dangling symbolic link included, has this name.
 bool NameExists(const std::string& path);
 // Whether this process may write the existing file `path`.

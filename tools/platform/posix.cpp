@@ -32,7 +32,6 @@ FileInfo InfoOf(const struct stat& st) {
     FileInfo info;
     info.directory = S_ISDIR(st.st_mode);
     info.regular = S_ISREG(st.st_mode);
-    info.link = S_ISLNK(st.st_mode);
     info.size = static_cast<uint64_t>(st.st_size);
     info.permissions = st.st_mode & 07777;
     info.modifiedNs = Nanoseconds(st.st_mtim);
@@ -94,13 +93,10 @@ std::optional<FileInfo> Stat(const std::string& path) {
     return InfoOf(st);
 }
 
-std::optional<FileInfo> Lstat(const std::string& path) {
+bool NameExists(const std::string& path) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) return std::nullopt;
-    return InfoOf(st);
+    return lstat(path.c_str(), &st) == 0;
 }
-
-bool NameExists(const std::string& path) { return Lstat(path).has_value(); }
 
 bool Writable(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
 

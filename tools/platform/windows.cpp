@@ -146,13 +146,12 @@ int DescriptorOf(HANDLE h, int flags) {
     return fd;
 }
 
-std::optional<FileInfo> InfoOfHandle(HANDLE h, bool link) {
+std::optional<FileInfo> InfoOfHandle(HANDLE h) {
     BY_HANDLE_FILE_INFORMATION data{};
     if (!GetFileInformationByHandle(h, &data)) return std::nullopt;
     FileInfo info;
     info.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info.regular = !info.directory && GetFileType(h) == FILE_TYPE_DISK;
-    info.link = link && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     info.size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
     info.permissions = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
     if (info.directory) info.permissions |= 0111;
@@ -163,12 +162,12 @@ std::optional<FileInfo> InfoOfHandle(HANDLE h, bool link) {
     return info;
 }
 
-std::optional<FileInfo> InfoOf(const std::string& path, DWORD flags) {
+std::optional<FileInfo> InfoOf(const std::string& path) {
     const HANDLE h = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, flags, nullptr);
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return std::nullopt;
-    auto info = InfoOfHandle(h, (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0);
+    auto info = InfoOfHandle(h);
     CloseHandle(h);
     return info;
 }
@@ -221,13 +220,7 @@ bool IsTerminal(StdStream stream) {
     return IsConsole(HandleOf(stream == StdStream::In ? 0 : stream == StdStream::Out ? 1 : 2));
 }
 
-std::optional<FileInfo> Stat(const std::string& path) {
-    return InfoOf(path, FILE_FLAG_BACKUP_SEMANTICS);
-}
-
-std::optional<FileInfo> Lstat(const std::string& path) {
-    return InfoOf(path, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
-}
+std::optional<FileInfo> Stat(const std::string& path) { return InfoOf(path); }
 
 bool UsableName(const std::string& name) { return ValidUtf8(name); }
 
@@ -350,7 +343,7 @@ bool SeekTo(int fd, int64_t offset) {
     return offset >= 0 && _lseeki64(fd, offset, SEEK_SET) == offset;
 }
 
-std::optional<FileInfo> OpenInfo(int fd) { return InfoOfHandle(HandleOf(fd), false); }
+std::optional<FileInfo> OpenInfo(int fd) { return InfoOfHandle(HandleOf(fd)); }
 
 // Asked for when the file was opened (FILE_FLAG_SEQUENTIAL_SCAN).
 void ReadingThrough(int) {}

@@ -61,7 +61,7 @@ ToolRun RunTool(const std::vector<std::string>& args, const ToolIo& io) {
 
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(stdinPipe[0], 0);
+        dup2(io.stdinPath.empty() ? stdinPipe[0] : open(io.stdinPath.c_str(), O_RDONLY), 0);
         close(stdinPipe[0]);
         close(stdinPipe[1]);
         int out = outFd;

@@ -23,6 +23,7 @@ struct ToolIo {
     size_t stdoutReadLimit = 0;
     // Non-zero: the tool runs under this file-size limit (RLIMIT_FSIZE).
     uint64_t fileSizeLimit = 0;
+    std::string stdinPath = {};  // non-empty: stdin is this file instead of the pipe
 };
 
 ToolRun RunTool(const std::vector<std::string>& args, const ToolIo& io = {});

@@ -153,6 +153,12 @@ TEST_F(Tool, StdinAndStdoutCarryExactlyTheImage) {
     EXPECT_EQ(fromStdin.status, 0);
     EXPECT_EQ(fromStdin.out, kSuccessLine);
     EXPECT_EQ(AsString(bmptest::ReadFile(Path("out.bmp"))), expected);
+    // A file on standard input is read where it lies.
+    tooltest::ToolIo fileIn;
+    fileIn.stdinPath = Path("in.bmp");
+    const auto fromFile = RunTool({"-", "-", "170"}, fileIn);
+    EXPECT_EQ(fromFile.status, 0);
+    EXPECT_EQ(fromFile.out, expected);
 
     // A failure writes nothing at all to the image stream.
     const auto bad = RunTool({"-", "-", "170"}, {"BM\x01\x02", ""});

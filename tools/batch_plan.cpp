@@ -8,6 +8,8 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <optional>
+#include <set>
 #include <system_error>
 #include <utility>
 
@@ -27,15 +29,46 @@ bool IsBmpName(const fs::path& p) {
     return ext == ".bmp";
 }
 
-// The .bmp files under `dir`, sorted so that runs and dry runs agree.
-std::vector<std::string> BmpFilesUnder(const std::string& dir) {
+using Identity = std::pair<uint64_t, uint64_t>;
+
+std::optional<Identity> IdentityOf(const std::string& path) {
+    const auto info = platform::Stat(path);
+    if (!info) return std::nullopt;
+    return Identity(info->device, info->inode);
+}
+
+// The .bmp files under `dir`, sorted so that runs and dry runs agree. The
+// output folder is not entered, so that a second run does not take the
+// first one's results for inputs. Symbolic links are left alone unless
+// followed (then each folder is entered once, which ends loops).
+std::vector<std::string> BmpFilesUnder(const std::string& dir, const Options& options,
+                                       const std::optional<Identity>& outDir,
+                                       std::vector<std::string>& notes) {
     std::vector<std::string> found;
+    std::set<Identity> entered;
+    if (const auto root = IdentityOf(dir)) entered.insert(*root);
+    auto how = fs::directory_options::skip_permission_denied;
+    if (options.followSymlinks) how |= fs::directory_options::follow_directory_symlink;
     std::error_code ec;
-    for (fs::recursive_directory_iterator it(PathOf(dir), ec), end; !ec && it != end;
+    for (fs::recursive_directory_iterator it(PathOf(dir), how, ec), end; !ec && it != end;
          it.increment(ec)) {
+        const std::string name = Utf8Of(it->path());
         std::error_code typeError;
-        if (it->is_regular_file(typeError) && IsBmpName(it->path())) {
-            found.push_back(Utf8Of(it->path()));
+        const bool folder = it->is_directory(typeError);
+        if (!options.followSymlinks && it->is_symlink(typeError)) {
+            if (folder || IsBmpName(it->path())) {
+                notes.push_back(Quoted(name) +
+                                ": skipped, a symbolic link (--follow-symlinks follows it)");
+            }
+            continue;
+        }
+        if (folder) {
+            const auto id = IdentityOf(name);
+            if (id && ((outDir && *id == *outDir) || !entered.insert(*id).second)) {
+                it.disable_recursion_pending();
+            }
+        } else if (it->is_regular_file(typeError) && IsBmpName(it->path())) {
+            found.push_back(name);
         }
     }
     std::sort(found.begin(), found.end());
@@ -69,13 +102,16 @@ bool ReadNames(const Options& options, std::vector<std::string>& names, std::str
 }  // namespace
 
 bool CollectInputs(const Options& options, std::vector<std::string>& inputs,
-                   std::vector<std::string>& roots, std::string& error) {
+                   std::vector<std::string>& roots, std::vector<std::string>& notes,
+                   std::string& error) {
+    const std::optional<Identity> outDir =
+        options.outDir.empty() ? std::nullopt : IdentityOf(options.outDir);
     std::vector<std::string> named = options.files;
     if (!options.filesFrom.empty() && !ReadNames(options, named, error)) return false;
     for (const std::string& name : named) {
         const auto info = platform::Stat(name);
         if (options.recursive && info && info->directory) {
-            for (std::string& file : BmpFilesUnder(name)) {
+            for (std::string& file : BmpFilesUnder(name, options, outDir, notes)) {
                 inputs.push_back(std::move(file));
                 roots.push_back(name);
             }
@@ -88,18 +124,27 @@ bool CollectInputs(const Options& options, std::vector<std::string>& inputs,
 }
 
 std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::string>& inputs,
-                                 const std::vector<std::string>& roots) {
+                                 const std::vector<std::string>& roots,
+                                 std::vector<std::string>& notes) {
     std::vector<BatchItem> items;
     items.reserve(inputs.size());
     const uint32_t fresh = 0666 & ~platform::CreationMask();
     std::map<std::string, size_t> claimed;  // destination -> item that has it
-    std::map<std::pair<uint64_t, uint64_t>, size_t> seen;
+    std::map<Identity, size_t> seen;        // in place: file -> item that has it
     for (size_t k = 0; k < inputs.size(); ++k) {
         const std::string& input = inputs[k];
         BatchItem item;
         item.input = input;
         item.mode = fresh;
-        const auto info = platform::Stat(input);
+        // A file reached twice is converted once; the second time is no failure.
+        auto duplicate = [&](size_t first) {
+            notes.push_back(Quoted(input) + ": skipped, the same file as " +
+                            Quoted(items[first].input));
+        };
+        // Files found in folders are files; the conversion narrows their
+        // results' permissions from the file it opens.
+        const bool found = !roots[k].empty();
+        const auto info = found && !options.inPlace ? std::nullopt : platform::Stat(input);
         if (info && info->directory) {
             item.problem = Quoted(input) +
                            " not converted: it is a folder (use -r to convert the .bmp files "
@@ -107,29 +152,31 @@ std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::
             items.push_back(std::move(item));
             continue;
         }
-        // Never readable by more people than the input is.
-        if (info) item.mode = fresh & info->permissions;
         if (options.inPlace) {
             item.destination = platform::Resolved(input);
             if (info) {
                 item.mode = info->permissions;
                 const auto [it, added] =
-                    seen.emplace(std::pair(info->device, info->inode), items.size());
+                    seen.emplace(Identity(info->device, info->inode), items.size());
                 if (!added) {
-                    item.problem = Quoted(input) + " not converted: it is the same file as " +
-                                   Quoted(items[it->second].input);
+                    duplicate(it->second);
+                    continue;
                 }
             }
         } else {
-            const fs::path name = roots[k].empty()
-                                      ? PathOf(input).filename()
-                                      : PathOf(input).lexically_relative(PathOf(roots[k]));
+            const fs::path name = found ? PathOf(input).lexically_relative(PathOf(roots[k]))
+                                        : PathOf(input).filename();
             if (name.empty() || name == "." || name == "..") {
                 item.problem = Quoted(input) + " not converted: it does not name a file";
             } else {
                 item.destination = Utf8Of(PathOf(options.outDir) / name);
                 const auto [it, added] = claimed.emplace(item.destination, items.size());
                 if (!added) {
+                    const auto id = IdentityOf(input);
+                    if (id && id == IdentityOf(items[it->second].input)) {
+                        duplicate(it->second);
+                        continue;
+                    }
                     item.problem = Quoted(input) +
                                    " not converted: " + Quoted(items[it->second].input) +
                                    " is also written to " + Quoted(item.destination);

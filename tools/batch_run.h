@@ -1,14 +1,15 @@
-// bmpcontrast --level N (--out-dir DIR | --in-place) FILE...: many files,
-// converted by long-lived worker processes, each result renamed into place
-// once complete. The parent prints every line a worker reports, each naming
-// its file, whole and never interleaved; a worker that crashes costs only
-// the file it was on.
+// bmpcontrast (--out-dir DIR | --in-place) FILE...: many files on a pool
+// of threads, a line for each that fails, a summary at the end.
 #pragma once
+
+#include <atomic>
 
 #include "options.h"
 
 namespace bmpcontrast_cli {
 
-int RunBatch(const Options& options);
+// `cancel` is set by an interrupt: conversions stop at their next chunk,
+// leaving nothing behind, and no more start.
+int RunBatch(const Options& options, std::atomic<bool>& cancel);
 
 }  // namespace bmpcontrast_cli

@@ -1,13 +1,12 @@
-// bmpcontrast: the library's call from the shell, for one file or many.
+// bmpcontrast: the library's conversion from the shell, for one file or many.
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "batch_run.h"
-#include "convert_file.h"
 #include "exit_status.h"
 #include "help.h"
-#include "memory_policy.h"
 #include "options.h"
 #include "platform/platform.h"
 #include "single_run.h"
@@ -15,16 +14,14 @@
 using namespace bmpcontrast_cli;
 
 int main(int argc, char** argv) {
-    KeepFreedPixelMemory();
     const std::vector<std::string> args = platform::Arguments(argc, argv);
-    // A worker of a batch, started anew where processes cannot be forked.
-    if (const auto status = platform::Worker::ServeIfWorker(args, WorkerMain)) return *status;
-    platform::PrepareStreams();
+    platform::PrepareProcess();
     // Read before any thread could create a file.
     platform::CreationMask();
     std::vector<const char*> words;
     for (const std::string& arg : args) words.push_back(arg.c_str());
     const Options options = ParseOptions(static_cast<int>(words.size()), words.data());
+    static std::atomic<bool> interrupted{false};
     switch (options.mode) {
         case Options::Mode::Help:
             PrintHelp(stdout);
@@ -32,10 +29,15 @@ int main(int argc, char** argv) {
         case Options::Mode::Version:
             PrintVersion(stdout);
             return kExitOk;
+        case Options::Mode::ListOptions:
+            ListOptions(stdout);
+            return kExitOk;
         case Options::Mode::Single:
-            return RunSingle(options);
+            platform::WatchInterrupts(&interrupted);
+            return RunSingle(options, interrupted);
         case Options::Mode::Batch:
-            return RunBatch(options);
+            platform::WatchInterrupts(&interrupted);
+            return RunBatch(options, interrupted);
         case Options::Mode::Usage:
             break;
     }

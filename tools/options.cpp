@@ -36,15 +36,17 @@ std::string BadLevel(std::string_view v) {
 
 // Checks the batch options against each other once all are known.
 Options FinishBatch(Options o, bool haveLevel) {
+    if (o.inPlace && !o.outDir.empty())
+        return UsageError("--in-place and --out-dir exclude each other");
+    if (!o.inPlace && o.outDir.empty())
+        return UsageError("batch mode needs --out-dir DIR or --in-place");
+    if (o.inPlace && (o.skipExisting || o.update))
+        return UsageError("--skip-existing and --update need --out-dir");
     if (!haveLevel) {
         if (o.files.empty()) return UsageError("batch mode needs --level N");
         if (!ParseLevel(o.files.front(), o.level)) return UsageError(BadLevel(o.files.front()));
         o.files.erase(o.files.begin());
     }
-    if (o.inPlace && !o.outDir.empty())
-        return UsageError("--in-place and --out-dir exclude each other");
-    if (!o.inPlace && o.outDir.empty())
-        return UsageError("batch mode needs --out-dir DIR or --in-place");
     if (o.files.empty() && o.filesFrom.empty()) return UsageError("no input files given");
     for (const auto& f : o.files) {
         if (f == "-") return UsageError("'-' (standard input) cannot be used in batch mode");
@@ -61,14 +63,16 @@ struct OptionDef {
     Kind kind;
 };
 constexpr OptionDef kOptionDefs[] = {
-    {'h', 'h', "--help", Kind::Flag},     {'V', 'V', "--version", Kind::Flag},
-    {'l', 'l', "--level", Kind::Value},   {'o', 'o', "--out-dir", Kind::Value},
-    {'j', 'j', "--jobs", Kind::Value},    {'f', 'f', "--force", Kind::Flag},
-    {'i', 'i', "--in-place", Kind::Flag}, {'q', 'q', "--quiet", Kind::Flag},
-    {'v', 'v', "--verbose", Kind::Flag},  {'r', 'r', "--recursive", Kind::Flag},
-    {'n', 'n', "--dry-run", Kind::Flag},  {'p', 'p', "--preserve", Kind::Flag},
-    {'0', '0', "--null", Kind::Flag},     {'F', 0, "--files-from", Kind::Value},
-    {'S', 0, "--strict", Kind::Flag},     {'M', 0, "--max-pixels", Kind::Value},
+    {'h', 'h', "--help", Kind::Flag},          {'V', 'V', "--version", Kind::Flag},
+    {'l', 'l', "--level", Kind::Value},        {'o', 'o', "--out-dir", Kind::Value},
+    {'j', 'j', "--jobs", Kind::Value},         {'f', 'f', "--force", Kind::Flag},
+    {'i', 'i', "--in-place", Kind::Flag},      {'q', 'q', "--quiet", Kind::Flag},
+    {'v', 'v', "--verbose", Kind::Flag},       {'r', 'r', "--recursive", Kind::Flag},
+    {'n', 'n', "--dry-run", Kind::Flag},       {'p', 'p', "--preserve", Kind::Flag},
+    {'0', '0', "--null", Kind::Flag},          {'F', 0, "--files-from", Kind::Value},
+    {'S', 0, "--strict", Kind::Flag},          {'M', 0, "--max-pixels", Kind::Value},
+    {'E', 0, "--skip-existing", Kind::Flag},   {'U', 0, "--update", Kind::Flag},
+    {'L', 0, "--follow-symlinks", Kind::Flag}, {'Z', 0, "--list-options", Kind::Flag},
 };
 
 }  // namespace
@@ -76,6 +80,7 @@ constexpr OptionDef kOptionDefs[] = {
 Options ParseOptions(int argc, const char* const* argv) {
     Options o;
     bool batch = false;
+    bool needsBatch = false;  // -n, -j: meaningless for one file
     bool haveLevel = false;
     bool optionsEnded = false;
     std::string problem;
@@ -103,7 +108,7 @@ Options ParseOptions(int argc, const char* const* argv) {
                                shown + " must be a positive integer, not '" + std::string(v) + "'",
                            false;
                 }
-                return batch = true;
+                return needsBatch = true;
             case 'f':
                 return o.force = true;
             case 'i':
@@ -115,13 +120,22 @@ Options ParseOptions(int argc, const char* const* argv) {
             case 'r':
                 return o.recursive = batch = true;
             case 'n':
-                return o.dryRun = batch = true;
+                return o.dryRun = needsBatch = true;
             case 'p':
                 return o.preserve = true;
             case '0':
                 return o.nulSeparated = true;
             case 'S':
                 return o.strict = true;
+            case 'E':
+                return o.skipExisting = true;
+            case 'U':
+                return o.update = true;
+            case 'L':
+                return o.followSymlinks = true;
+            case 'Z':
+                o.mode = Options::Mode::ListOptions;
+                return true;
             case 'M':
                 if (!ParseInteger(v, o.maxPixels) || o.maxPixels == 0) {
                     return problem =
@@ -192,6 +206,7 @@ Options ParseOptions(int argc, const char* const* argv) {
     }
     if (o.mode != Options::Mode::Usage) return o;  // --help, --version
     if (batch) return FinishBatch(std::move(o), haveLevel);
+    if (needsBatch) return UsageError("--dry-run and --jobs need --out-dir DIR or --in-place");
 
     if (o.files.empty() && !haveLevel) return o;  // bare call: usage without a reason
     if (o.files.size() != (haveLevel ? 2u : 3u)) return UsageError("expected INPUT OUTPUT LEVEL");
@@ -201,6 +216,15 @@ Options ParseOptions(int argc, const char* const* argv) {
     }
     o.mode = Options::Mode::Single;
     return o;
+}
+
+void ListOptions(std::FILE* to) {
+    for (const OptionDef& def : kOptionDefs) {
+        if (def.longName == "--list-options") continue;
+        const char shortForm[] = {'-', def.shortName, '\0'};
+        std::fprintf(to, "%s %.*s\n", def.shortName != 0 ? shortForm : "-",
+                     static_cast<int>(def.longName.size()), def.longName.data());
+    }
 }
 
 }  // namespace bmpcontrast_cli

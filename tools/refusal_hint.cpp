@@ -4,10 +4,11 @@
 
 namespace bmpcontrast_cli {
 
-std::string RefusalHint(const BmpPeek& p, const std::string& shown) {
+std::string RefusalHint(const bmpc::Description& d, const std::string& shown) {
+    const uint32_t bitCount = d.info.biBitCount, compression = d.info.biCompression;
     const std::string name = Quoted(shown) + ": ";
-    const std::string bits = std::to_string(p.bitCount) + "-bit";
-    switch (p.bitCount) {
+    const std::string bits = std::to_string(bitCount) + "-bit";
+    switch (bitCount) {
         case 1:
         case 2:
         case 4:
@@ -17,11 +18,11 @@ std::string RefusalHint(const BmpPeek& p, const std::string& shown) {
         default:
             break;
     }
-    switch (p.compression) {
+    switch (compression) {
         case 1:
         case 2:
             return name + bits + " with RLE compression (biCompression " +
-                   std::to_string(p.compression) + "); save it uncompressed";
+                   std::to_string(compression) + "); save it uncompressed";
         case 3:
             return name + bits + " with bit-field masks (biCompression 3); save it as plain " +
                    "32-bit or 24-bit";

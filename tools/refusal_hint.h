@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "bmp_peek.h"
+#include "engine.h"
 
 namespace bmpcontrast_cli {
 
 // For a refusal (result 166 or 14444): the real cause and what to do, as a
 // line naming `shown`, or "" where the header does not tell.
-std::string RefusalHint(const BmpPeek& peek, const std::string& shown);
+std::string RefusalHint(const bmpc::Description& d, const std::string& shown);
 
 }  // namespace bmpcontrast_cli

@@ -1,23 +1,22 @@
-// The tool's own lines about a failed call, naming the files. The library
-// has already printed its fixed line, if the failure has one.
+// How the tool shows names and its own lines.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 namespace bmpcontrast_cli {
 
-// For the two results the library prints nothing for (13 and 41), one line
-// saying which file and why. `error` is errno as the call left it.
-// With `always`, every other failure gets a line naming `input` too.
-void ReportFailure(int32_t result, int error, const std::string& input, const std::string& output,
-                   bool always);
-
-// One line "bmpcontrast: TEXT", written at once so that lines from parallel
-// conversions do not mix.
+// One line "bmpcontrast: TEXT", written at once so that it cannot be split
+// by anything else written meanwhile.
 void Say(const std::string& text);
+// Writes `text` to descriptor `fd` in one piece, as far as the system allows.
+void Emit(int fd, const std::string& text);
 
-// "'name'", quoted for messages.
+// Whether `text` is UTF-8 (no overlong forms, no surrogates).
+bool ValidUtf8(const std::string& text);
+
+// "'name'", quoted for messages. Bytes that are not UTF-8 (names on POSIX
+// are bytes) and control characters show as \xNN, so that every message
+// stays one line of valid text.
 std::string Quoted(const std::string& name);
 
 }  // namespace bmpcontrast_cli

@@ -2,18 +2,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <optional>
 
-#include "bmp_peek.h"
-#include "bmpcontrast.h"
+#include "convert.h"
 #include "exit_status.h"
 #include "help.h"
 #include "platform/platform.h"
-#include "refusal_hint.h"
 #include "report.h"
-#include "std_streams.h"
 #include "temp_file.h"
-#include "utf16.h"
 #include "utf8_path.h"
 
 namespace bmpcontrast_cli {
@@ -30,31 +27,49 @@ int UsageFailure(const std::string& text) {
     return kExitUsage;
 }
 
-std::string ErrorText(int error) { return std::strerror(error); }
-
-// Creates a private scratch file in the temporary directory. Returns the
-// reason when it cannot, or an empty string.
-std::string OpenScratch(std::optional<TempFile>& file) {
+// Standard input is a pipe: its bytes go to a private scratch file first,
+// so that the conversion sees a sized file it can seek in, as for any file.
+std::string Spool(std::optional<TempFile>& file, const std::atomic<bool>& cancel) {
     file.emplace(Utf8Of(PathOf(platform::TempDirectory()) / "bmpcontrast-"), 0600);
-    if (file->valid()) return "";
-    return "cannot create a temporary file in " + Quoted(platform::TempDirectory()) + ": " +
-           ErrorText(errno);
+    if (!file->valid()) {
+        return "cannot create a temporary file in " + Quoted(platform::TempDirectory()) + ": " +
+               std::strerror(errno);
+    }
+    std::unique_ptr<char[]> buffer(new char[1 << 16]);
+    for (;;) {
+        const long got = platform::ReadSome(0, buffer.get(), 1 << 16);
+        if (got == 0 || cancel) break;
+        if (got < 0) return std::string("cannot read standard input: ") + std::strerror(errno);
+        for (long done = 0; done < got;) {
+            const long n = platform::WriteSome(file->fd(), buffer.get() + done,
+                                               static_cast<size_t>(got - done));
+            if (n <= 0) {
+                return std::string("cannot spool standard input: ") +
+                       std::strerror(n < 0 ? errno : ENOSPC);
+            }
+            done += n;
+        }
+    }
+    platform::SeekTo(file->fd(), 0);
+    return "";
 }
 
 }  // namespace
 
-int RunSingle(const Options& options) {
+int RunSingle(const Options& options, const std::atomic<bool>& cancel) {
     const std::string& inputArg = options.files[0];
     const std::string& outputArg = options.files[1];
     const bool fromStdin = inputArg == "-";
     const bool toStdout = outputArg == "-";
-    const std::string inputName = fromStdin ? "standard input" : inputArg;
-    const std::string outputName = toStdout ? "standard output" : outputArg;
 
     // Names that cannot be passed on are usage errors, found before anything
     // is read or written.
-    if (!fromStdin && !Utf8ToUtf16(inputArg)) return UsageFailure("INPUT is not valid UTF-8");
-    if (!toStdout && !Utf8ToUtf16(outputArg)) return UsageFailure("OUTPUT is not valid UTF-8");
+    if (!fromStdin && !platform::UsableName(inputArg)) {
+        return UsageFailure("INPUT is not valid UTF-8");
+    }
+    if (!toStdout && !platform::UsableName(outputArg)) {
+        return UsageFailure("OUTPUT is not valid UTF-8");
+    }
     // Image bytes are never meant for a person's screen.
     if (toStdout && platform::IsTerminal(platform::StdStream::Out)) {
         return UsageFailure("standard output is a terminal; redirect it to write the image there");
@@ -64,103 +79,58 @@ int RunSingle(const Options& options) {
         return Fail("cannot open input " + Quoted(inputArg) +
                     ": it is a folder (use -r and --out-dir to convert the files in it)");
     }
-    const bool outputExisted = !toStdout && platform::NameExists(outputArg);
 
-    // Before anything can print: from here on, file descriptor 1 carries
-    // nothing but the image.
-    std::optional<ImageStdout> image;
-    if (toStdout) {
-        image.emplace();
-        if (!image->valid()) return Fail("cannot use standard output: " + ErrorText(errno));
-    }
-
-    std::optional<TempFile> spooledInput;
-    std::string inputPath = inputArg;
+    const uint32_t inputPermissions = inputInfo ? inputInfo->permissions : 07777;
+    Request r;
+    r.level = options.level;
+    r.quiet = options.quiet;
+    r.strict = options.strict;
+    r.maxPixels = options.maxPixels;
+    r.preserve = options.preserve;
+    r.replace = true;
+    r.input = inputArg;
+    r.shown = fromStdin ? "standard input" : inputArg;
+    std::optional<TempFile> spooled;
     if (fromStdin) {
-        if (const std::string problem = OpenScratch(spooledInput); !problem.empty()) {
-            return Fail(problem);
-        }
         platform::SetBinary(0);
-        bool readFailed = false;
-        if (const int error = CopyAll(0, spooledInput->fd(), readFailed); error != 0) {
-            return Fail(std::string(readFailed ? "cannot read standard input: "
-                                               : "cannot spool standard input: ") +
-                        ErrorText(error));
+        // A regular file on standard input is read as it is.
+        if (platform::RegularSize(0) > 0 && platform::Position(0) == 0) {
+            r.inputFd = 0;
+        } else {
+            if (const std::string problem = Spool(spooled, cancel); !problem.empty())
+                return Fail(problem);
+            r.inputFd = spooled->fd();
         }
-        inputPath = spooledInput->path();
     }
-    std::optional<TempFile> spooledOutput;
-    std::string outputPath = outputArg;
     if (toStdout) {
-        if (const std::string problem = OpenScratch(spooledOutput); !problem.empty()) {
-            return Fail(problem);
-        }
-        outputPath = spooledOutput->path();
-    }
-
-    const auto input16 = Utf8ToUtf16(inputPath);
-    const auto output16 = Utf8ToUtf16(outputPath);
-    // Only a scratch file in a $TMPDIR that is not UTF-8 can fail here.
-    if (!input16 || !output16) return Fail("temporary directory name is not valid UTF-8");
-
-    const auto peek = PeekBmp(inputPath);
-    if (peek) {
-        if (const std::string why = PreCheck(*peek, options.strict, options.maxPixels);
-            !why.empty()) {
-            return Fail(Quoted(inputName) + " not converted: " + why);
-        }
-    }
-
-    errno = 0;
-    int32_t result = 0;
-    int error = 0;
-    if (options.quiet) {
-        // Quiet drops the success line only; anything else still shows.
-        std::string lines;
-        {
-            platform::OutputCapture capture;
-            result = BMPContrast(input16->c_str(), output16->c_str(), options.level);
-            error = errno;
-            lines = capture.Take();
-        }
-        const std::string success = "Success: Contrast adjustment applied.\n";
-        if (const size_t at = lines.find(success); at != std::string::npos) {
-            lines.erase(at, success.size());
-        }
-        std::fputs(lines.c_str(), stderr);
+        platform::SetBinary(1);
     } else {
-        result = BMPContrast(input16->c_str(), output16->c_str(), options.level);
-        error = errno;
-    }
-    if (result != BMPCONTRAST_SUCCESS) {
-        ReportFailure(result, error, inputName, outputName, false);
-        if (peek && (result == BMPCONTRAST_COMPRESSION_UNSUPPORTED ||
-                     result == BMPCONTRAST_UNSUPPORTED_BIT_DEPTH)) {
-            if (const std::string hint = RefusalHint(*peek, inputName); !hint.empty()) Say(hint);
+        // The result replaces the file OUTPUT names, through a symbolic link.
+        r.destination = platform::Resolved(outputArg);
+        r.shownOutput = outputArg;
+        const auto existing = platform::Stat(r.destination);
+        // A new output is never readable by more people than its input; an
+        // existing one keeps its permissions.
+        // Replaced by a rename, an output the user may not write would be
+        // replaced all the same: refused, as writing it would be.
+        if (existing && existing->regular && !platform::Writable(r.destination)) {
+            return Fail("cannot write output " + Quoted(outputArg) + ": " + std::strerror(EACCES));
         }
-        return kExitFailed;
-    }
-    if (peek) {
-        if (const std::string warning = PaletteWarning(*peek, inputName); !warning.empty()) {
-            Say(warning);
-        }
-    }
-    // A new output is never readable by more people than its input.
-    if (!toStdout && inputInfo && (!outputExisted || options.preserve)) {
-        if (const auto outInfo = platform::Stat(outputArg); outInfo && outInfo->regular) {
-            const uint32_t narrowed = outInfo->permissions & inputInfo->permissions;
-            if (narrowed != outInfo->permissions || options.preserve) {
-                platform::ApplyMetadata(outputArg, narrowed,
-                                        options.preserve ? &*inputInfo : nullptr);
-            }
+        if (existing && existing->regular) {
+            r.mode = existing->permissions & (options.preserve ? inputPermissions : 07777);
+        } else {
+            r.mode = 0666 & ~platform::CreationMask() & inputPermissions;
         }
     }
-    if (image) {
-        if (const int sendError = image->Send(spooledOutput->fd()); sendError != 0) {
-            return Fail("cannot write standard output: " + ErrorText(sendError));
-        }
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunkBytes]);
+    const Outcome outcome = Convert(r, buffer.get(), kChunkBytes, &cancel);
+    if (cancel) {
+        spooled.reset();
+        platform::FinishInterrupted();
     }
-    return kExitOk;
+    Emit(1, outcome.out);
+    Emit(2, outcome.err);
+    return outcome.status == Outcome::Status::Converted ? kExitOk : kExitFailed;
 }
 
 }  // namespace bmpcontrast_cli

@@ -2,10 +2,13 @@
 // for standard input or output.
 #pragma once
 
+#include <atomic>
+
 #include "options.h"
 
 namespace bmpcontrast_cli {
 
-int RunSingle(const Options& options);
+// `cancel` is set by an interrupt: the conversion stops, nothing is written.
+int RunSingle(const Options& options, const std::atomic<bool>& cancel);
 
 }  // namespace bmpcontrast_cli

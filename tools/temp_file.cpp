@@ -37,9 +37,14 @@ TempFile::TempFile(const std::string& prefix, uint32_t mode) {
 }
 
 TempFile::~TempFile() {
-    if (fd_ < 0) return;
-    platform::Close(fd_);
-    if (!kept_) platform::Remove(path_);
+    Close();
+    if (!path_.empty() && !kept_) platform::Remove(path_);
+}
+
+int TempFile::Close() {
+    const int error = fd_ >= 0 ? platform::Close(fd_) : 0;
+    fd_ = -1;
+    return error;
 }
 
 int TempFile::MoveTo(const std::string& destination, bool replace) {

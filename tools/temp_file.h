@@ -15,10 +15,13 @@ class TempFile {
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
 
-    bool valid() const { return fd_ >= 0; }
+    bool valid() const { return !path_.empty(); }
     int fd() const { return fd_; }
     const std::string& path() const { return path_; }
 
+    // Closes the file; a write that failed late shows here. Returns 0 or
+    // an errno value.
+    int Close();
     // Renames the file onto `destination`. Without `replace` an existing
     // destination is left alone and the call fails with EEXIST. Returns 0 or
     // an errno value; after success the file is no longer removed.

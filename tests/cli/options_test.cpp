@@ -30,30 +30,43 @@ uint32_t Permissions(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFFFFFF;
 }
 
-// Names the tool cannot pass on as UTF-16 are refused before anything is
-// opened; names that are valid, however far from ASCII, reach the file.
-TEST_F(Tool, NamesMustBeValidUtf8) {
+// Names are bytes: one that is not UTF-8 works in both forms and is shown
+// escaped, so that every message stays valid text; names far from ASCII
+// pass as they are.
+TEST_F(Tool, NamesAreBytesShownEscaped) {
     const Bytes input = Bitmap("in.bmp", 30);
-    for (const char* bad : {"\xC0\x80", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80",
-                            "\xE2\x82", "\x80", "\xF8\x88\x80\x80\x80", "a\xC3"}) {
-        const std::string name = Path(std::string("x") + bad + ".bmp");
-        SCOPED_TRACE(name);
+    const std::string expected = tooltest::AsString(Predict(input, 150).file);
+    struct Case {
+        std::string bytes, shown;
+    } cases[] = {
+        {"\xC0\x80", "\\xC0\\x80"},
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},  // a surrogate
+        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},
+        {"a\xC3", "a\\xC3"},
+        {"\x80\n", "\\x80\\x0A"},
+        {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+    };
+    for (const auto& c : cases) {
+        const std::string name = Path("x" + c.bytes + ".bmp");
+        SCOPED_TRACE(c.shown);
         const auto single = RunTool({Path("in.bmp"), name, "150"});
-        EXPECT_EQ(single.status, 2);
-        EXPECT_TRUE(Has(single.err, "OUTPUT is not valid UTF-8")) << single.err;
-        EXPECT_FALSE(fs::exists(name));
+        EXPECT_EQ(single.status, 0) << single.err;
+        EXPECT_EQ(tooltest::AsString(ReadFile(name)), expected);
         fs::copy_file(Path("in.bmp"), name, fs::copy_options::overwrite_existing);
-        const auto batch = RunTool({"-l", "150", "-o", Path("out"), name});
-        EXPECT_EQ(batch.status, 1);
-        EXPECT_TRUE(Has(batch.err, "the name is not valid UTF-8")) << batch.err;
+        const auto batch = RunTool({"-v", "-l", "150", "-o", Path("out"), name});
+        EXPECT_EQ(batch.status, 0) << batch.err;
+        EXPECT_EQ(batch.out, "'" + Path("x" + c.shown + ".bmp") +
+                                 "': Success: Contrast adjustment applied.\n");
+        EXPECT_EQ(tooltest::AsString(ReadFile(Path("out/x" + c.bytes + ".bmp"))), expected);
+        // A failure names the file the same way.
+        WriteFile(name, Bytes{'B', 'M', 1});
+        const auto broken = RunTool({name, Path("o.bmp"), "150"});
+        EXPECT_EQ(broken.status, 1);
+        const auto brokenBatch = RunTool({"-f", "-l", "150", "-o", Path("out"), name});
+        EXPECT_TRUE(Has(brokenBatch.err, "'" + Path("x" + c.shown + ".bmp") + "' not converted"))
+            << brokenBatch.err;
         fs::remove(name);
     }
-    const std::string good =
-        Path("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80.bmp");  // e-acute, euro, emoji
-    fs::copy_file(Path("in.bmp"), good);
-    const auto run = RunTool({"-q", good, Path("out.bmp"), "150"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ReadFile(Path("out.bmp")), Predict(input, 150).file);
 }
 
 // After "--" every argument is a name, even one that looks like an option.
@@ -73,17 +86,30 @@ TEST_F(Tool, DoubleDashEndsOptions) {
     EXPECT_EQ(withoutDash.status, 2);  // "-v.bmp" read as -v -. -b ...: unknown option
 }
 
-// One file named twice (directly, through "./" and through a hard link) is
-// converted once in place, not twice over.
-TEST_F(Tool, InPlaceConvertsTheSameFileOnce) {
+// One file reached twice (named twice, through "./", a hard link or a
+// symbolic link) is converted once, in place or into a folder, and is no
+// failure.
+TEST_F(Tool, TheSameFileTwiceIsConvertedOnce) {
     const Bytes input = Bitmap("a.bmp", 32);
     fs::create_hard_link(Path("a.bmp"), Path("hard.bmp"));
-    const auto run = RunTool({"-i", "-l", "150", "-j", "1", Path("a.bmp"),
-                              dir_.string() + "/./a.bmp", Path("hard.bmp")});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Has(run.err, "it is the same file as '" + Path("a.bmp") + "'")) << run.err;
-    EXPECT_TRUE(Has(run.err, "1 converted, 2 failed")) << run.err;
+    fs::create_symlink(Path("a.bmp"), Path("link.bmp"));
+    const auto inPlace = RunTool({"-i", "-v", "-l", "150", "-j", "2", Path("a.bmp"),
+                                  dir_.string() + "/./a.bmp", Path("hard.bmp"), Path("link.bmp")});
+    EXPECT_EQ(inPlace.status, 0) << inPlace.err;
+    EXPECT_TRUE(Has(inPlace.out, "'" + Path("link.bmp") + "': skipped, the same file as '" +
+                                     Path("a.bmp") + "'"))
+        << inPlace.out;
+    EXPECT_EQ(inPlace.err, "1 converted, 0 failed\n");
     EXPECT_EQ(ReadFile(Path("a.bmp")), Predict(input, 150).file);
+    EXPECT_TRUE(fs::is_symlink(Path("link.bmp")));
+    // Replaced through a new file: the hard link keeps the old bytes.
+    EXPECT_EQ(ReadFile(Path("hard.bmp")), input);
+
+    const auto named = RunTool({"-l", "150", "-o", Path("out"), Path("hard.bmp"), Path("hard.bmp"),
+                                dir_.string() + "/./hard.bmp"});
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(named.err, "1 converted, 0 failed\n");
+    EXPECT_EQ(ReadFile(Path("out/hard.bmp")), Predict(input, 150).file);
 }
 
 TEST_F(Tool, RecursiveKeepsTheTreeAndFoldersNeedIt) {

@@ -4,9 +4,11 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -50,24 +52,47 @@ ToolRun RunTool(const std::vector<std::string>& args, const ToolIo& io) {
     const int outFd = mkstemp(outName);
     const int errFd = mkstemp(errName);
     int stdinPipe[2];
+    int stdoutPipe[2] = {-1, -1};
     if (outFd < 0 || errFd < 0 || pipe(stdinPipe) != 0) throw std::runtime_error("test setup");
+    if (io.stdoutReadLimit != 0 && pipe(stdoutPipe) != 0) throw std::runtime_error("test setup");
 
     std::vector<std::string> copies;
     std::vector<char*> argv = Argv(args, copies);
 
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(stdinPipe[0], 0);
+        dup2(io.stdinPath.empty() ? stdinPipe[0] : open(io.stdinPath.c_str(), O_RDONLY), 0);
         close(stdinPipe[0]);
         close(stdinPipe[1]);
         int out = outFd;
         if (!io.stdoutPath.empty()) out = open(io.stdoutPath.c_str(), O_WRONLY);
+        if (io.stdoutReadLimit != 0) {
+            out = stdoutPipe[1];
+            close(stdoutPipe[0]);
+        }
         dup2(out, 1);
         dup2(errFd, 2);
+        if (io.fileSizeLimit != 0) {
+            const auto bytes = static_cast<rlim_t>(io.fileSizeLimit);
+            const rlimit limit{bytes, bytes};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }
     close(stdinPipe[0]);
+    std::string piped;
+    if (io.stdoutReadLimit != 0) {
+        close(stdoutPipe[1]);
+        char buffer[4096];
+        while (piped.size() < io.stdoutReadLimit) {
+            const ssize_t n = read(stdoutPipe[0], buffer,
+                                   std::min(sizeof buffer, io.stdoutReadLimit - piped.size()));
+            if (n <= 0) break;
+            piped.append(buffer, static_cast<size_t>(n));
+        }
+        close(stdoutPipe[0]);
+    }
     // The tool may stop reading early; a closed pipe must not kill the test.
     signal(SIGPIPE, SIG_IGN);
     std::thread feeder([&] {
@@ -86,7 +111,7 @@ ToolRun RunTool(const std::vector<std::string>& args, const ToolIo& io) {
 
     ToolRun run;
     Decode(wstatus, run);
-    run.out = Slurp(outName);
+    run.out = io.stdoutReadLimit != 0 ? piped : Slurp(outName);
     run.err = Slurp(errName);
     close(outFd);
     close(errFd);

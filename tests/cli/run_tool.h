@@ -1,6 +1,8 @@
 // Runs the real bmpcontrast binary and captures what it did.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,12 @@ struct ToolRun {
 struct ToolIo {
     std::string stdinData;   // fed through a pipe
     std::string stdoutPath;  // non-empty: stdout goes to this file instead
+    // Non-zero: stdout is a pipe whose reader takes this many bytes and
+    // then goes away, as `| head -c N` does; `out` holds what it read.
+    size_t stdoutReadLimit = 0;
+    // Non-zero: the tool runs under this file-size limit (RLIMIT_FSIZE).
+    uint64_t fileSizeLimit = 0;
+    std::string stdinPath = {};  // non-empty: stdin is this file instead of the pipe
 };
 
 ToolRun RunTool(const std::vector<std::string>& args, const ToolIo& io = {});

@@ -86,6 +86,10 @@ TEST_F(Tool, UsageErrorsChangeNothing) {
         {"--level", "150", "--in-place", "-o", out, in},  // both destinations
         {"-l", "150", "-o", out, "-j", "0", in},
         {"-l", "150", "-o", out, "-", in},
+        {"-n", in, out + ".bmp", "150"},  // -n and -j need a batch
+        {"-j", "2", in, out + ".bmp", "150"},
+        {"-r", "150", in},
+        {"-i", "--skip-existing", "-l", "150", in},
     };
     for (const auto& args : cases) {
         std::string shown;
@@ -98,6 +102,12 @@ TEST_F(Tool, UsageErrorsChangeNothing) {
         EXPECT_FALSE(fs::exists(out)) << "converted despite the usage error";
         EXPECT_FALSE(fs::exists(out + ".bmp")) << "converted despite the usage error";
     }
+    const auto dryRun = RunTool({"-n", in, out + ".bmp", "150"});
+    EXPECT_EQ(dryRun.err.rfind("bmpcontrast: --dry-run and --jobs need --out-dir DIR or "
+                               "--in-place\n",
+                               0),
+              0u)
+        << dryRun.err;
 }
 
 TEST_F(Tool, HelpNamesEveryOptionAndStatusVersionPrintsVersion) {
@@ -143,6 +153,12 @@ TEST_F(Tool, StdinAndStdoutCarryExactlyTheImage) {
     EXPECT_EQ(fromStdin.status, 0);
     EXPECT_EQ(fromStdin.out, kSuccessLine);
     EXPECT_EQ(AsString(bmptest::ReadFile(Path("out.bmp"))), expected);
+    // A file on standard input is read where it lies.
+    tooltest::ToolIo fileIn;
+    fileIn.stdinPath = Path("in.bmp");
+    const auto fromFile = RunTool({"-", "-", "170"}, fileIn);
+    EXPECT_EQ(fromFile.status, 0);
+    EXPECT_EQ(fromFile.out, expected);
 
     // A failure writes nothing at all to the image stream.
     const auto bad = RunTool({"-", "-", "170"}, {"BM\x01\x02", ""});
@@ -151,13 +167,38 @@ TEST_F(Tool, StdinAndStdoutCarryExactlyTheImage) {
     EXPECT_EQ(bad.err, bmptest::Predict(Bytes{'B', 'M', 1, 2}, 170).err);
 }
 
+// The success line comes only once the last byte is written; a write that
+// fails (a full device, a reader that went away) is a failure without it.
 TEST_F(Tool, FailedWriteToStdoutIsAFailure) {
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    Bitmap("in.bmp", 3);
-    const auto run = RunTool({Path("in.bmp"), "-", "150"}, {"", "/dev/full"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("bmpcontrast: cannot write standard output"), std::string::npos)
-        << run.err;
+    // More than a pipe holds; the larger one is written on a second thread.
+    for (const int width : {600, 2000}) {
+        bmptest::BmpLayout layout;
+        layout.width = width;
+        layout.height = 1500;
+        bmptest::WriteFile(Path("in.bmp"), bmptest::BuildBmp(layout));
+        struct Case {
+            tooltest::ToolIo io;
+            std::string says;
+        } cases[] = {
+            {{"", "/dev/full", 0, 0}, "bmpcontrast: cannot write standard output: No space left"},
+            {{"", "", 10, 0}, "bmpcontrast: cannot write standard output: Broken pipe"},
+            // The same through a scratch file under a file-size limit.
+            {{"", "", 0, 1 << 20},
+             "bmpcontrast: cannot write output '" + Path("o.bmp") + "': File too large"},
+        };
+        for (const auto& c : cases) {
+            if (!c.io.stdoutPath.empty() && !fs::exists(c.io.stdoutPath)) continue;
+            SCOPED_TRACE(c.says + " " + std::to_string(width));
+            const bool toFile = c.io.fileSizeLimit != 0;
+            const auto run = RunTool({Path("in.bmp"), toFile ? Path("o.bmp") : "-", "150"}, c.io);
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err.rfind(c.says, 0), 0u) << run.err;
+            EXPECT_EQ(run.err.find("Success"), std::string::npos) << run.err;
+            EXPECT_EQ(run.out, toFile ? "" : run.out);
+            EXPECT_FALSE(fs::exists(Path("o.bmp")));
+            EXPECT_EQ(Listing(""), std::vector<std::string>{"in.bmp"});
+        }
+    }
 }
 
 // A bad file in the middle fails alone: the files around it are converted,

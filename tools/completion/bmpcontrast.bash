@@ -18,8 +18,8 @@ _bmpcontrast() {
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--level --out-dir --in-place --recursive --files-from
-            --null --dry-run --force --preserve --strict --max-pixels --jobs --quiet
-            --verbose --help --version' -- "$cur"))
+            --null --dry-run --force --skip-existing --update --follow-symlinks
+            --preserve --strict --max-pixels --jobs --quiet --verbose --help --version' -- "$cur"))
         return
     fi
     COMPREPLY=($(compgen -f -X '!*.@(bmp|BMP)' -- "$cur") $(compgen -d -- "$cur"))

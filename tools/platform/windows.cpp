@@ -17,21 +17,15 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "../report.h"
 #include "platform.h"
 
 namespace bmpcontrast_cli::platform {
 namespace {
 
-// How a worker is started: this program with this first argument and the
-// three handles it inherits (jobs in, answers out, the "answer sent" event).
-constexpr char kWorkerFlag[] = "--internal-batch-worker";
-// Answers are short; a pipe this large means a worker never waits for the
-// parent to read one before it sets its event.
-constexpr DWORD kChannelBuffer = 1 << 20;
 // What cmd.exe and others report for a program ended by Ctrl-C.
 constexpr UINT kInterruptedExit = 0xC000013A;
 constexpr int64_t kUnixEpochIn100ns = 116444736000000000;
-constexpr DWORD kPollSliceMs = 10;
 
 std::wstring Wide(const std::string& utf8) {
     if (utf8.empty()) return {};
@@ -152,6 +146,32 @@ int DescriptorOf(HANDLE h, int flags) {
     return fd;
 }
 
+std::optional<FileInfo> InfoOfHandle(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION data{};
+    if (!GetFileInformationByHandle(h, &data)) return std::nullopt;
+    FileInfo info;
+    info.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info.regular = !info.directory && GetFileType(h) == FILE_TYPE_DISK;
+    info.size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    info.permissions = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+    if (info.directory) info.permissions |= 0111;
+    info.modifiedNs = Nanoseconds(data.ftLastWriteTime);
+    info.accessedNs = Nanoseconds(data.ftLastAccessTime);
+    info.device = data.dwVolumeSerialNumber;
+    info.inode = (uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow;
+    return info;
+}
+
+std::optional<FileInfo> InfoOf(const std::string& path) {
+    const HANDLE h = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    auto info = InfoOfHandle(h);
+    CloseHandle(h);
+    return info;
+}
+
 }  // namespace
 
 std::vector<std::string> Arguments(int argc, char** argv) {
@@ -164,7 +184,7 @@ std::vector<std::string> Arguments(int argc, char** argv) {
     return args;
 }
 
-void PrepareStreams() {
+void PrepareProcess() {
     // Names are printed as UTF-8; a console shows them right only in that
     // code page. The console outlives this process, so it gets its own back.
     if (IsConsole(GetStdHandle(STD_ERROR_HANDLE)) || IsConsole(GetStdHandle(STD_OUTPUT_HANDLE))) {
@@ -175,7 +195,8 @@ void PrepareStreams() {
             gSavedOutputCodePage = 0;
         }
     }
-    // The progress line is redrawn with terminal escapes.
+    // The progress line is redrawn with terminal escapes; nothing else on
+    // standard error may be translated on its way.
     const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     if (DWORD mode = 0; IsConsole(err) && GetConsoleMode(err, &mode)) {
         SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
@@ -199,29 +220,17 @@ bool IsTerminal(StdStream stream) {
     return IsConsole(HandleOf(stream == StdStream::In ? 0 : stream == StdStream::Out ? 1 : 2));
 }
 
-std::optional<FileInfo> Stat(const std::string& path) {
-    const HANDLE h = OpenForInfo(path, FILE_READ_ATTRIBUTES);
-    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
-    BY_HANDLE_FILE_INFORMATION data{};
-    const bool got = GetFileInformationByHandle(h, &data) != 0;
-    const DWORD type = GetFileType(h);
-    CloseHandle(h);
-    if (!got) return std::nullopt;
-    FileInfo info;
-    info.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    info.regular = !info.directory && type == FILE_TYPE_DISK;
-    info.size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-    info.permissions = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
-    if (info.directory) info.permissions |= 0111;
-    info.modifiedNs = Nanoseconds(data.ftLastWriteTime);
-    info.accessedNs = Nanoseconds(data.ftLastAccessTime);
-    info.device = data.dwVolumeSerialNumber;
-    info.inode = (uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow;
-    return info;
-}
+std::optional<FileInfo> Stat(const std::string& path) { return InfoOf(path); }
+
+bool UsableName(const std::string& name) { return ValidUtf8(name); }
 
 bool NameExists(const std::string& path) {
     return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Writable(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
 std::string Resolved(const std::string& path) {
@@ -266,9 +275,22 @@ int ApplyMetadata(const std::string& path, uint32_t permissions, const FileInfo*
     return 0;
 }
 
+int OpenRead(const std::string& path) {
+    const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = LastErrno();
+        return -1;
+    }
+    const int fd = DescriptorOf(h, _O_RDONLY | _O_BINARY);
+    if (fd < 0) errno = EMFILE;
+    return fd;
+}
+
 int CreateExclusive(const std::string& path, uint32_t) {
     // Permissions come later, through ApplyMetadata: a read-only file could
-    // not be written by the library. Shared for deletion, so that the file
+    // not be written. Shared for deletion, so that the file
     // can be renamed into place while it is still open here.
     const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -317,287 +339,49 @@ long WriteSome(int fd, const char* data, size_t size) {
 
 int Close(int fd) { return _close(fd) == 0 ? 0 : errno; }
 
-int Rewind(int fd) { return _lseeki64(fd, 0, SEEK_SET) < 0 ? errno : 0; }
+bool SeekTo(int fd, int64_t offset) {
+    return offset >= 0 && _lseeki64(fd, offset, SEEK_SET) == offset;
+}
+
+std::optional<FileInfo> OpenInfo(int fd) { return InfoOfHandle(HandleOf(fd)); }
+
+// Asked for when the file was opened (FILE_FLAG_SEQUENTIAL_SCAN).
+void ReadingThrough(int) {}
+
+int64_t Position(int fd) { return _lseeki64(fd, 0, SEEK_CUR); }
 
 void SetBinary(int fd) { _setmode(fd, _O_BINARY); }
 
-int Duplicate(int fd) {
-    // _dup would make the copy inheritable; this one stays with us.
-    HANDLE copy = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), HandleOf(fd), GetCurrentProcess(), &copy, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS)) {
-        errno = LastErrno();
-        return -1;
-    }
-    return DescriptorOf(copy, _O_BINARY);
-}
-
-bool Redirect(int from, int onto) { return _dup2(from, onto) == 0; }
-
-bool MakePipe(int& readEnd, int& writeEnd) {
-    int fds[2];
-    if (_pipe(fds, 1 << 16, _O_BINARY | _O_NOINHERIT) != 0) return false;
-    readEnd = fds[0], writeEnd = fds[1];
-    return true;
-}
-
-bool SameFile(int a, int b) {
-    const HANDLE ha = HandleOf(a), hb = HandleOf(b);
-    if (IsConsole(ha) || IsConsole(hb)) return IsConsole(ha) && IsConsole(hb);
-    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
-    if (!GetFileInformationByHandle(ha, &ia) || !GetFileInformationByHandle(hb, &ib)) {
-        return ha == hb;
-    }
-    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
-           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
-}
-
 namespace {
 
-// Pipes on Windows cannot be waited on; a pipe is ready when it holds bytes
-// or its other end has gone.
-std::vector<size_t> ReadyPipes(const std::vector<int>& fds) {
-    std::vector<size_t> ready;
-    for (size_t i = 0; i < fds.size(); ++i) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(HandleOf(fds[i]), nullptr, 0, nullptr, &available, nullptr) ||
-            available > 0) {
-            ready.push_back(i);
-        }
-    }
-    return ready;
-}
-
-}  // namespace
-
-std::vector<size_t> WaitReadable(const std::vector<int>& fds, int timeoutMs) {
-    const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(std::max(timeoutMs, 0));
-    for (;;) {
-        std::vector<size_t> ready = ReadyPipes(fds);
-        if (!ready.empty() || GetTickCount64() >= until) return ready;
-        Sleep(kPollSliceMs);
-    }
-}
-
-OutputCapture::OutputCapture() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    // A file that is never written to disk unless memory runs short, and
-    // that goes away with its last handle.
-    const std::string name = TempDirectory() + "\\bmpcontrast-output-" +
-                             std::to_string(GetCurrentProcessId()) + "-" +
-                             std::to_string(reinterpret_cast<uintptr_t>(this));
-    const HANDLE h =
-        CreateFileW(Wide(name).c_str(), GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    savedOut_ = Duplicate(1);
-    savedErr_ = Duplicate(2);
-    handle_ = DescriptorOf(h, _O_RDWR | _O_BINARY);
-    if (handle_ < 0 || _dup2(handle_, 1) != 0 || _dup2(handle_, 2) != 0) {
-        if (handle_ >= 0) _close(handle_);
-        handle_ = -1;
-    }
-}
-
-OutputCapture::~OutputCapture() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    if (savedOut_ >= 0) _dup2(savedOut_, 1), _close(savedOut_);
-    if (savedErr_ >= 0) _dup2(savedErr_, 2), _close(savedErr_);
-    if (handle_ >= 0) _close(handle_);
-}
-
-std::string OutputCapture::Take() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::string text;
-    if (handle_ < 0) return text;
-    const int64_t size = _lseeki64(handle_, 0, SEEK_END);
-    if (size > 0 && _lseeki64(handle_, 0, SEEK_SET) == 0) {
-        text.resize(static_cast<size_t>(size));
-        size_t done = 0;
-        while (done < text.size()) {
-            const long n = ReadSome(handle_, text.data() + done, text.size() - done);
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
-        }
-        text.resize(done);
-    }
-    if (_chsize_s(handle_, 0) != 0) text += "(lost output)\n";
-    _lseeki64(handle_, 0, SEEK_SET);
-    return text;
-}
-
-std::unique_ptr<Worker> Worker::Start(Body) {
-    // The body is WorkerMain, which main() runs for kWorkerFlag.
-    wchar_t exe[32768];
-    const DWORD length = GetModuleFileNameW(nullptr, exe, static_cast<DWORD>(std::size(exe)));
-    if (length == 0 || length >= std::size(exe)) return nullptr;
-
-    HANDLE downRead = nullptr, downWrite = nullptr, upRead = nullptr, upWrite = nullptr;
-    if (!CreatePipe(&downRead, &downWrite, nullptr, kChannelBuffer)) return nullptr;
-    if (!CreatePipe(&upRead, &upWrite, nullptr, kChannelBuffer)) {
-        CloseHandle(downRead), CloseHandle(downWrite);
-        return nullptr;
-    }
-    const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    HANDLE inherited[] = {downRead, upWrite, event};
-    auto closeAll = [&] {
-        for (HANDLE h : {downRead, downWrite, upRead, upWrite, event}) {
-            if (h != nullptr) CloseHandle(h);
-        }
-    };
-    if (event == nullptr) return closeAll(), nullptr;
-    // Only these three are made inheritable, and only for this start:
-    // another worker's pipe end held by this one would keep that worker
-    // from ever seeing its end.
-    for (HANDLE h : inherited) SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-
-    std::wstring command = L"\"" + std::wstring(exe, length) + L"\" " + Wide(kWorkerFlag);
-    for (HANDLE h : inherited) command += L" " + std::to_wstring(reinterpret_cast<uintptr_t>(h));
-
-    STARTUPINFOEXW info{};
-    info.StartupInfo.cb = sizeof info;
-    SIZE_T listSize = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
-    std::vector<char> list(listSize);
-    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
-    DWORD flags = CREATE_NEW_PROCESS_GROUP;  // Ctrl-C is the parent's to handle
-    if (listSize > 0 && InitializeProcThreadAttributeList(attributes, 1, 0, &listSize) &&
-        UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                  sizeof inherited, nullptr, nullptr)) {
-        info.lpAttributeList = attributes;
-        flags |= EXTENDED_STARTUPINFO_PRESENT;
-    }
-    PROCESS_INFORMATION process{};
-    const bool started = CreateProcessW(exe, command.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                                        nullptr, &info.StartupInfo, &process) != 0;
-    if (info.lpAttributeList != nullptr) DeleteProcThreadAttributeList(attributes);
-    for (HANDLE h : inherited) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
-    CloseHandle(downRead), CloseHandle(upWrite);
-    downRead = upWrite = nullptr;
-    if (!started) return closeAll(), nullptr;
-    CloseHandle(process.hThread);
-
-    std::unique_ptr<Worker> worker(new Worker);
-    worker->in_ = DescriptorOf(upRead, _O_RDONLY | _O_BINARY);
-    worker->out_ = DescriptorOf(downWrite, _O_WRONLY | _O_BINARY);
-    worker->process_ = reinterpret_cast<intptr_t>(process.hProcess);
-    worker->wake_ = reinterpret_cast<intptr_t>(event);
-    if (worker->in_ < 0 || worker->out_ < 0) return nullptr;  // the destructor cleans up
-    return worker;
-}
-
-std::optional<int> Worker::ServeIfWorker(const std::vector<std::string>& args, Body body) {
-    if (args.size() != 5 || args[1] != kWorkerFlag) return std::nullopt;
-    HANDLE handles[3];
-    for (size_t k = 0; k < 3; ++k) {
-        handles[k] = reinterpret_cast<HANDLE>(std::strtoull(args[2 + k].c_str(), nullptr, 10));
-    }
-    // Interrupts are the parent's to handle: it lets the files in progress
-    // finish, so the worker must not die of the same Ctrl-C.
-    SetConsoleCtrlHandler(nullptr, TRUE);
-    std::unique_ptr<Worker> self(new Worker);
-    self->in_ = DescriptorOf(handles[0], _O_RDONLY | _O_BINARY);
-    self->out_ = DescriptorOf(handles[1], _O_WRONLY | _O_BINARY);
-    self->wake_ = reinterpret_cast<intptr_t>(handles[2]);
-    if (self->in_ < 0 || self->out_ < 0) return 1;
-    return body(*self);
-}
-
-void Worker::AfterSend() {
-    if (wake_ != -1) SetEvent(reinterpret_cast<HANDLE>(wake_));
-}
-
-Worker::~Worker() {
-    if (in_ >= 0) _close(in_);
-    if (out_ >= 0) _close(out_);
-    if (process_ != -1) Reap();
-    if (wake_ != -1) CloseHandle(reinterpret_cast<HANDLE>(wake_));
-}
-
-std::string Worker::Reap() {
-    if (process_ == -1) return "";
-    CloseSending();
-    const auto process = reinterpret_cast<HANDLE>(process_);
-    process_ = -1;
-    WaitForSingleObject(process, INFINITE);
-    DWORD code = 0;
-    const bool got = GetExitCodeProcess(process, &code) != 0;
-    CloseHandle(process);
-    if (!got || code == 0) return "";
-    char text[64];
-    if (code >= 0xC0000000u) {
-        std::snprintf(text, sizeof text, "ended by exception 0x%08lX",
-                      static_cast<unsigned long>(code));
-    } else {
-        std::snprintf(text, sizeof text, "ended with status %lu", static_cast<unsigned long>(code));
-    }
-    return text;
-}
-
-std::vector<size_t> Worker::Readable(const std::vector<Worker*>& workers, int timeoutMs) {
-    std::vector<int> fds;
-    std::vector<HANDLE> wake;
-    for (const Worker* w : workers) {
-        fds.push_back(w->in_);
-        // A process handle is signalled when the worker ends, answer or not.
-        if (wake.size() + 2 <= MAXIMUM_WAIT_OBJECTS) {
-            wake.push_back(reinterpret_cast<HANDLE>(w->wake_));
-            wake.push_back(reinterpret_cast<HANDLE>(w->process_));
-        }
-    }
-    std::vector<size_t> ready = ReadyPipes(fds);
-    if (!ready.empty()) return ready;
-    // Workers past the wait limit are seen when the wait times out.
-    WaitForMultipleObjects(static_cast<DWORD>(wake.size()), wake.data(), FALSE,
-                           static_cast<DWORD>(std::max(timeoutMs, 0)));
-    return ReadyPipes(fds);
-}
-
-namespace {
-
+std::atomic<bool>* gInterruptFlag = nullptr;
 std::atomic<int> gInterrupts{0};
 
+[[noreturn]] void EndInterrupted() {
+    std::fflush(nullptr);
+    RestoreCodePage();  // ExitProcess runs no atexit handlers
+    ExitProcess(kInterruptedExit);
+}
+
 BOOL WINAPI OnInterrupt(DWORD event) {
-    if (gInterrupts.fetch_add(1) > 0) {  // the second one
-        RestoreCodePage();
-        ExitProcess(kInterruptedExit);
-    }
+    if (gInterrupts.fetch_add(1) > 0) EndInterrupted();  // the second one
+    if (gInterruptFlag != nullptr) gInterruptFlag->store(true);
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
     // Closing the console ends the process when this returns: waiting here
-    // gives the batch the time the system allows to finish its files.
+    // gives the conversions the time the system allows to stop and clean up.
     Sleep(INFINITE);
     return TRUE;
 }
 
 }  // namespace
 
-struct InterruptWatch::State {
-    bool finished = false;
-};
-
-InterruptWatch::InterruptWatch() : state_(std::make_unique<State>()) {
+void WatchInterrupts(std::atomic<bool>* flag) {
+    gInterruptFlag = flag;
     SetConsoleCtrlHandler(OnInterrupt, TRUE);
 }
 
-InterruptWatch::~InterruptWatch() {
-    if (!state_->finished) SetConsoleCtrlHandler(OnInterrupt, FALSE);
-}
-
-bool InterruptWatch::received() const { return gInterrupts.load() > 0; }
-
-void InterruptWatch::Finish() {
-    if (state_->finished) return;
-    state_->finished = true;
-    SetConsoleCtrlHandler(OnInterrupt, FALSE);
-    if (gInterrupts.load() > 0) {
-        std::fflush(nullptr);
-        RestoreCodePage();  // ExitProcess runs no atexit handlers
-        ExitProcess(kInterruptedExit);
-    }
+void FinishInterrupted() {
+    if (gInterrupts.load() > 0) EndInterrupted();
 }
 
 }  // namespace bmpcontrast_cli::platform

@@ -67,7 +67,7 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/t
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/BMPContrastDebTrigger.cmake)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libbmpcontrast1 (= ${PROJECT_VERSION})")
-set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "libbmpcontrast1 (= ${PROJECT_VERSION})")
+# The tool has the engine linked in; shlibdeps finds what else it needs.
 # A summary line, then the long description (CPack indents its lines).
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION [=[library to adjust the contrast of uncompressed BMP files
 libbmpcontrast exports one C function, BMPContrast, which reads an 8, 24

@@ -7,7 +7,6 @@
 // 600 MB there for the 100-megapixel case; they run from the page cache.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +19,7 @@
 #include "bmpcontrast.h"
 #include "contrast_curve.h"
 #include "engine.h"
+#include "fd_stream.h"
 #include "kernels/contrast_kernels.h"
 #include "pixel_buffer.h"
 
@@ -156,42 +156,6 @@ void CallBench(benchmark::State& state) {
                             static_cast<int64_t>(layout.width) * 3 * layout.height);
 }
 
-// File descriptors as the engine's source and sink, with nothing between
-// them and the system but the chunk buffer.
-class FdSource final : public bmpc::ByteSource {
-  public:
-    explicit FdSource(int fd) : fd_(fd) {}
-    size_t Read(uint8_t* into, size_t n) noexcept override {
-        const ssize_t got = read(fd_, into, n);
-        return got > 0 ? static_cast<size_t>(got) : 0;
-    }
-    bool SeekTo(int64_t offset) noexcept override { return lseek(fd_, offset, SEEK_SET) >= 0; }
-    int64_t Size() noexcept override {
-        struct stat st {};
-        return fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
-    }
-
-  private:
-    int fd_;
-};
-
-class FdSink final : public bmpc::ByteSink {
-  public:
-    explicit FdSink(int fd) : fd_(fd) {}
-    bool Write(const uint8_t* data, size_t n) noexcept override {
-        while (n != 0) {
-            const ssize_t put = write(fd_, data, n);
-            if (put <= 0) return false;
-            data += put;
-            n -= static_cast<size_t>(put);
-        }
-        return true;
-    }
-
-  private:
-    int fd_;
-};
-
 // The engine's streamed conversion of a 100-megapixel 24-bit file into a
 // fresh file, through one buffer of state.range(0) bytes: what the tool
 // does for one file, without the tool around it.
@@ -209,8 +173,8 @@ void StreamBench(benchmark::State& state) {
         fs::remove(out);
         const int from = open(in.c_str(), O_RDONLY | O_CLOEXEC);
         const int to = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        FdSource source(from);
-        FdSink sink(to);
+        bmpc::FdSource source(from);
+        bmpc::FdSink sink(to);
         result = bmpc::ConvertStream(source, sink, 150, reinterpret_cast<uint8_t*>(buffer.data()),
                                      buffer.size())
                      .result;

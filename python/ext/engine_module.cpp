@@ -22,6 +22,7 @@
 #include "bmpcontrast.h"
 #include "contrast_curve.h"
 #include "engine.h"
+#include "fd_stream.h"
 #include "memory_source.h"
 #include "messages.h"
 
@@ -70,60 +71,6 @@ class Fd {
 
   private:
     int fd_;
-};
-
-class FdSource final : public bmpc::ByteSource {
-  public:
-    explicit FdSource(int fd) noexcept : fd_(fd) {}
-
-    size_t Read(uint8_t* into, size_t n) noexcept override {
-        size_t done = 0;
-        while (done < n) {
-            const ssize_t got = ::read(fd_, into + done, n - done);
-            if (got > 0) {
-                done += static_cast<size_t>(got);
-            } else if (got == 0 || errno != EINTR) {
-                break;
-            }
-        }
-        return done;
-    }
-    bool SeekTo(int64_t offset) noexcept override {
-        return offset >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == offset;
-    }
-    // As the exported call sizes its input: regular files only.
-    int64_t Size() noexcept override {
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-        return st.st_size;
-    }
-
-  private:
-    int fd_;
-};
-
-class FdSink final : public bmpc::ByteSink {
-  public:
-    explicit FdSink(int fd) noexcept : fd_(fd) {}
-
-    bool Write(const uint8_t* data, size_t n) noexcept override {
-        while (n != 0) {
-            const ssize_t put = ::write(fd_, data, n);
-            if (put > 0) {
-                data += put;
-                n -= static_cast<size_t>(put);
-            } else if (put == 0 || errno != EINTR) {
-                error_ = put == 0 ? EIO : errno;
-                return false;
-            }
-        }
-        return true;
-    }
-    int error() const noexcept { return error_; }
-
-  private:
-    int fd_;
-    int error_ = 0;
 };
 
 // Writes into memory the caller sized from the description. The engine
@@ -234,7 +181,7 @@ FileOutcome AdjustFile(const std::string& src, const std::string& dstGiven, int3
         o.result = BMPCONTRAST_INPUT_OPEN_FAILED;
         return o;
     }
-    FdSource source(in.get());
+    bmpc::FdSource source(in.get());
     bmpc::DescribeFile(source, d);
     if (d.result != BMPCONTRAST_SUCCESS) {
         o.result = d.result;
@@ -267,7 +214,7 @@ FileOutcome AdjustFile(const std::string& src, const std::string& dstGiven, int3
     // A file replaced keeps its permission bits, as one written over in
     // place did: a private file must not become readable by others.
     if (exists && S_ISREG(existing.st_mode)) ::fchmod(out.get(), existing.st_mode & 0777);
-    FdSink sink(out.get());
+    bmpc::FdSink sink(out.get());
     bmpc::StreamResult r = bmpc::ConvertDescribed(d, level, source, sink, buffer, kChunkBytes);
     in.Close();
     o.result = r.result;

@@ -1,7 +1,7 @@
 """Builds bmpcontrast._engine from the library's own engine sources.
 
-In a checkout the sources are next to this folder (../src/contrast and
-../include); they are copied into ./engine, which the sdist carries, so a
+In a checkout the sources are next to this folder (../src/engine,
+../src/files and ../include); they are copied into ./engine, which the sdist carries, so a
 wheel built from the sdist needs nothing else. pybind11's headers are needed
 at build time only (Debian: pybind11-dev).
 """
@@ -16,25 +16,22 @@ from pathlib import Path
 from setuptools import Extension, setup
 
 HERE = Path(__file__).resolve().parent
-CHECKOUT_SRC = HERE.parent / "src" / "contrast"
-CHECKOUT_INCLUDE = HERE.parent / "include"
+CHECKOUT = HERE.parent
+# The layers the extension is built from: the engine (the bytes) and the
+# file job. Their folders are the list of sources; the exported call
+# (src/capi) is not part of the extension.
+LAYERS = ("engine", "files")
 ENGINE = HERE / "engine"
 
-# The engine without the exported call and without its file openers: the
-# extension opens files itself, by their bytes names.
-ENGINE_SOURCES = [
-    "apply_contrast.cpp",
-    "bmp_headers.cpp",
-    "contrast_curve.cpp",
-    "convert_stream.cpp",
-    "describe.cpp",
-    "pixel_layout.cpp",
-    "kernels/dispatch.cpp",
-    "kernels/scalar.cpp",
-    "kernels/avx2.cpp",
-    "kernels/avx512_vbmi.cpp",
-    "kernels/neon.cpp",
-]
+
+def engine_sources() -> list[str]:
+    """Every C++ source of the layers, less those for another system."""
+    found = []
+    for layer in LAYERS:
+        for path in sorted((ENGINE / "src" / layer).rglob("*.cpp")):
+            if not path.stem.endswith("_windows"):
+                found.append(path.relative_to(HERE).as_posix())
+    return found
 
 
 def version() -> str:
@@ -51,19 +48,20 @@ def copy_if_changed(src: Path, dst: Path) -> None:
 
 def vendor_engine() -> None:
     """Refresh ./engine from the checkout; a no-op in an unpacked sdist."""
-    if not CHECKOUT_SRC.is_dir():
-        if not (ENGINE / "src" / "engine.h").exists():
+    source = CHECKOUT / "src"
+    if not (source / "engine").is_dir():
+        if not (ENGINE / "src" / "engine" / "engine.h").exists():
             raise SystemExit("bmpcontrast: the engine sources are missing (neither "
-                             f"{CHECKOUT_SRC} nor {ENGINE} holds them)")
+                             f"{source} nor {ENGINE} holds them)")
         return
-    wanted = {path.relative_to(CHECKOUT_SRC) for path in CHECKOUT_SRC.rglob("*")
+    wanted = {path.relative_to(source) for layer in LAYERS for path in (source / layer).rglob("*")
               if path.suffix in (".cpp", ".h") and path.is_file()}
     for rel in sorted(wanted):
-        copy_if_changed(CHECKOUT_SRC / rel, ENGINE / "src" / rel)
+        copy_if_changed(source / rel, ENGINE / "src" / rel)
     for old in (ENGINE / "src").rglob("*"):  # files the engine no longer has
         if old.is_file() and old.relative_to(ENGINE / "src") not in wanted:
             old.unlink()
-    copy_if_changed(CHECKOUT_INCLUDE / "bmpcontrast.h", ENGINE / "include" / "bmpcontrast.h")
+    copy_if_changed(CHECKOUT / "include" / "bmpcontrast.h", ENGINE / "include" / "bmpcontrast.h")
     major, minor, patch = version().split(".")
     template = (HERE.parent / "cmake" / "bmpcontrast_version.h.in").read_text()
     header = (template.replace("@PROJECT_VERSION_MAJOR@", major)
@@ -94,8 +92,9 @@ os.chdir(HERE)
 
 engine = Extension(
     "bmpcontrast._engine",
-    sources=["ext/engine_module.cpp"] + [f"engine/src/{s}" for s in ENGINE_SOURCES],
-    include_dirs=["engine/src", "engine/include", *pybind11_includes()],
+    sources=["ext/engine_module.cpp", *engine_sources()],
+    include_dirs=[*(f"engine/src/{layer}" for layer in LAYERS), "engine/include",
+                  *pybind11_includes()],
     define_macros=[("_FILE_OFFSET_BITS", "64"), ("BMPCONTRAST_STATIC", None)],
     extra_compile_args=[
         "-std=c++20",

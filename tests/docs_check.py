@@ -75,7 +75,7 @@ def check_result_codes() -> list[str]:
     if "`BMPCONTRAST_UNKNOWN_RESULT`, \"not a result of BMPContrast\"" not in contract:
         problems.append("docs/contract.md does not give the unknown result's text")
 
-    messages = (ROOT / "src/contrast/messages.h").read_text(encoding="utf-8")
+    messages = (ROOT / "src/engine/messages.h").read_text(encoding="utf-8")
     library_lines = {m.replace("\\n", "") for m in re.findall(r'"([^"]*)\\n"', messages)}
     problems += [f"quoted but not printed by the library: {line}"
                  for line in sorted(lines_quoted - library_lines)]

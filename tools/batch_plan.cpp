@@ -13,14 +13,16 @@
 #include <system_error>
 #include <utility>
 
-#include "platform/platform.h"
 #include "report.h"
+#include "system.h"
 #include "utf8_path.h"
 
 namespace bmpcontrast_cli {
 namespace {
 
 namespace fs = std::filesystem;
+using bmpc::PathOf;
+using bmpc::Utf8Of;
 
 bool IsBmpName(const fs::path& p) {
     std::string ext = p.extension().string();
@@ -32,7 +34,7 @@ bool IsBmpName(const fs::path& p) {
 using Identity = std::pair<uint64_t, uint64_t>;
 
 std::optional<Identity> IdentityOf(const std::string& path) {
-    const auto info = platform::Stat(path);
+    const auto info = bmpc::sys::Stat(path);
     if (!info) return std::nullopt;
     return Identity(info->device, info->inode);
 }
@@ -78,7 +80,7 @@ std::vector<std::string> BmpFilesUnder(const std::string& dir, const Options& op
 bool ReadNames(const Options& options, std::vector<std::string>& names, std::string& error) {
     std::string text;
     if (options.filesFrom == "-") {
-        platform::SetBinary(0);  // a list of names is bytes, NULs included
+        bmpc::sys::SetBinary(0);  // a list of names is bytes, NULs included
         text.assign(std::istreambuf_iterator<char>(std::cin), {});
     } else {
         std::ifstream in(PathOf(options.filesFrom), std::ios::binary);
@@ -109,7 +111,7 @@ bool CollectInputs(const Options& options, std::vector<std::string>& inputs,
     std::vector<std::string> named = options.files;
     if (!options.filesFrom.empty() && !ReadNames(options, named, error)) return false;
     for (const std::string& name : named) {
-        const auto info = platform::Stat(name);
+        const auto info = bmpc::sys::Stat(name);
         if (options.recursive && info && info->directory) {
             for (std::string& file : BmpFilesUnder(name, options, outDir, notes)) {
                 inputs.push_back(std::move(file));
@@ -128,23 +130,27 @@ std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::
                                  std::vector<std::string>& notes) {
     std::vector<BatchItem> items;
     items.reserve(inputs.size());
-    const uint32_t fresh = 0666 & ~platform::CreationMask();
     std::map<std::string, size_t> claimed;  // destination -> item that has it
     std::map<Identity, size_t> seen;        // in place: file -> item that has it
+    // Names from a list, or found under several folders, keep their path
+    // below the output folder (as cp --parents does), so that two inputs
+    // never meet at one name; under a single folder, the path below it.
+    std::set<std::string> folders(roots.begin(), roots.end());
+    folders.erase("");
+    const bool keepPaths = !options.filesFrom.empty() || folders.size() > 1;
+    const std::string outDir =
+        options.outDir.empty() ? "" : bmpc::sys::Resolved(options.outDir) + "/";
     for (size_t k = 0; k < inputs.size(); ++k) {
         const std::string& input = inputs[k];
         BatchItem item;
         item.input = input;
-        item.mode = fresh;
         // A file reached twice is converted once; the second time is no failure.
         auto duplicate = [&](size_t first) {
             notes.push_back(Quoted(input) + ": skipped, the same file as " +
                             Quoted(items[first].input));
         };
-        // Files found in folders are files; the conversion narrows their
-        // results' permissions from the file it opens.
         const bool found = !roots[k].empty();
-        const auto info = found && !options.inPlace ? std::nullopt : platform::Stat(input);
+        const auto info = found && !options.inPlace ? std::nullopt : bmpc::sys::Stat(input);
         if (info && info->directory) {
             item.problem = Quoted(input) +
                            " not converted: it is a folder (use -r to convert the .bmp files "
@@ -153,9 +159,8 @@ std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::
             continue;
         }
         if (options.inPlace) {
-            item.destination = platform::Resolved(input);
+            item.destination = input;
             if (info) {
-                item.mode = info->permissions;
                 const auto [it, added] =
                     seen.emplace(Identity(info->device, info->inode), items.size());
                 if (!added) {
@@ -163,24 +168,37 @@ std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::
                     continue;
                 }
             }
+            items.push_back(std::move(item));
+            continue;
+        }
+        // A second run must not take the first one's results for inputs.
+        if (!outDir.empty() && bmpc::sys::Resolved(input).rfind(outDir, 0) == 0) {
+            notes.push_back(Quoted(input) + ": skipped, it is inside the output folder");
+            continue;
+        }
+        fs::path name;
+        if (keepPaths) {
+            name = PathOf(input).lexically_normal().relative_path();
+            if (!name.empty() && *name.begin() == "..") name.clear();
         } else {
-            const fs::path name = found ? PathOf(input).lexically_relative(PathOf(roots[k]))
-                                        : PathOf(input).filename();
-            if (name.empty() || name == "." || name == "..") {
-                item.problem = Quoted(input) + " not converted: it does not name a file";
-            } else {
-                item.destination = Utf8Of(PathOf(options.outDir) / name);
-                const auto [it, added] = claimed.emplace(item.destination, items.size());
-                if (!added) {
-                    const auto id = IdentityOf(input);
-                    if (id && id == IdentityOf(items[it->second].input)) {
-                        duplicate(it->second);
-                        continue;
-                    }
-                    item.problem = Quoted(input) +
-                                   " not converted: " + Quoted(items[it->second].input) +
-                                   " is also written to " + Quoted(item.destination);
+            name = found ? PathOf(input).lexically_relative(PathOf(roots[k]))
+                         : PathOf(input).filename();
+        }
+        if (name.empty() || name == "." || name == ".." || !name.has_filename()) {
+            item.problem = Quoted(input) + " not converted: it does not name a file under " +
+                           Quoted(options.outDir);
+        } else {
+            item.destination = Utf8Of(PathOf(options.outDir) / name);
+            const auto [it, added] = claimed.emplace(item.destination, items.size());
+            if (!added) {
+                const auto id = IdentityOf(input);
+                if (id && id == IdentityOf(items[it->second].input)) {
+                    duplicate(it->second);
+                    continue;
                 }
+                item.problem = Quoted(input) +
+                               " not converted: " + Quoted(items[it->second].input) +
+                               " is also written to " + Quoted(item.destination);
             }
         }
         items.push_back(std::move(item));

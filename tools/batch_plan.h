@@ -7,15 +7,13 @@
 #include <vector>
 
 #include "options.h"
-#include "platform/platform.h"
 
 namespace bmpcontrast_cli {
 
 struct BatchItem {
     std::string input;
     std::string destination;
-    uint32_t mode = 0644;  // permissions of the result
-    std::string problem;   // non-empty: not converted, for this reason
+    std::string problem;  // non-empty: not converted, for this reason
 };
 
 // The inputs named on the command line and in --files-from, with folders
@@ -32,10 +30,11 @@ bool CollectInputs(const Options& options, std::vector<std::string>& inputs,
 // claims (two "a/x.bmp", "b/x.bmp" into one directory, or one file named
 // twice for --in-place) gets a problem instead of a destination, so that
 // nothing is silently overwritten; the same file reached twice for the same
-// destination is planned once (with a line in `notes` for -v). A result never gets
-// wider permissions than its input. `roots[k]` is the folder input k was
-// found under ("" for a file named directly): its path below the folder is
-// kept under --out-dir.
+// destination is planned once (with a line in `notes` for -v), and so is a
+// file inside the output folder (not at all). `roots[k]` is the folder
+// input k was found under ("" for a file named directly): its path below
+// the folder is kept under --out-dir; names from --files-from, and files
+// under several folders, keep their whole relative path.
 std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::string>& inputs,
                                  const std::vector<std::string>& roots,
                                  std::vector<std::string>& notes);

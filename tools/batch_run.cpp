@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <set>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -17,58 +17,57 @@
 #include "exit_status.h"
 #include "platform/platform.h"
 #include "report.h"
-#include "utf8_path.h"
 
 namespace bmpcontrast_cli {
 namespace {
 
-using Status = Outcome::Status;
+using bmpc::files::Status;
 
-Request RequestFor(const BatchItem& item, const Options& options) {
+Request RequestFor(const BatchItem& item, const Options& options, const std::atomic<bool>* cancel) {
+    using bmpc::files::Existing;
     Request r;
-    r.input = r.shown = item.input;
-    r.destination = r.shownOutput = item.destination;
-    r.level = options.level;
-    r.mode = item.mode;
-    r.replace = options.force || options.inPlace || options.update;
-    // Never readable by more people than the input is.
-    r.narrow = !options.inPlace;
-    r.preserve = options.preserve;
-    r.strict = options.strict;
-    r.maxPixels = options.maxPixels;
+    bmpc::files::Job& job = r.job;
+    job.input = r.shown = item.input;
+    job.output = r.shownOutput = item.destination;
+    job.level = options.level;
+    job.existing = options.update                     ? Existing::Update
+                   : options.skipExisting             ? Existing::Skip
+                   : options.force || options.inPlace ? Existing::Replace
+                                                      : Existing::Refuse;
+    job.force = options.force;
+    job.preserveTimes = options.preserve;
+    job.strict = options.strict;
+    job.maxPixels = options.maxPixels;
+    job.makeFolders = true;
+    job.cancel = cancel;
     r.batch = true;
     r.verbose = options.verbose;
     r.quiet = options.quiet;
-    r.skip = options.update         ? Request::Skip::IfNewer
-             : options.skipExisting ? Request::Skip::IfExists
-                                    : Request::Skip::Never;
     return r;
 }
 
 // -n: what a run would do to each file, and nothing done.
 int DryRun(const std::vector<BatchItem>& items, const Options& options) {
     size_t refused = 0, skipped = 0;
+    std::string said;
     for (const BatchItem& item : items) {
-        const Request r = RequestFor(item, options);
-        std::string why = item.problem.empty() ? WouldRefuse(r) : item.problem;
-        if (why.empty() && Skips(r)) {
-            ++skipped;
-            if (options.verbose) Emit(1, "would skip " + Quoted(item.destination) + "\n");
+        if (!item.problem.empty()) {
+            ++refused;
+            Say(item.problem);
             continue;
         }
-        if (why.empty()) {
-            if (!platform::NameExists(item.destination)) {
-                Emit(1, "would write " + Quoted(item.destination) + "\n");
-                continue;
-            }
-            if (r.replace) {
-                Emit(1, "would overwrite " + Quoted(item.destination) + "\n");
-                continue;
-            }
-            why = Quoted(item.destination) + " already exists; would not be overwritten";
+        bool exists = false;
+        const Outcome o = Foresee(RequestFor(item, options, nullptr), exists);
+        EmitAll(o);
+        if (o.status == Status::Skipped) {
+            ++skipped;
+            if (options.verbose) Emit(1, "would skip " + Quoted(item.destination) + "\n");
+        } else if (o.status != Status::Converted) {
+            ++refused;
+        } else {
+            Emit(1,
+                 (exists ? "would overwrite " : "would write ") + Quoted(item.destination) + "\n");
         }
-        ++refused;
-        Say(why);
     }
     if (!options.quiet) {
         const std::string skips =
@@ -84,9 +83,10 @@ struct Board {
     std::mutex lock;
     std::condition_variable changed;
     std::deque<Outcome> finished;
-    size_t next = 0;     // the next item to take
-    size_t running = 0;  // threads still working
-    bool lines = false;  // an outcome with lines to print is waiting
+    size_t next = 0;      // the next item to take
+    size_t running = 0;   // threads still working
+    bool lines = false;   // an outcome worth waking for is waiting
+    bool counts = false;  // every outcome is worth waking for
 };
 
 class ProgressLine {
@@ -116,14 +116,6 @@ class ProgressLine {
 }  // namespace
 
 int RunBatch(const Options& options, std::atomic<bool>& cancel) {
-    if (!options.outDir.empty() && !options.dryRun) {
-        std::error_code ec;
-        std::filesystem::create_directories(PathOf(options.outDir), ec);
-        if (ec) {
-            Say("cannot create output directory " + Quoted(options.outDir) + ": " + ec.message());
-            return kExitFailed;
-        }
-    }
     std::vector<std::string> inputs, roots, notes;
     if (std::string error; !CollectInputs(options, inputs, roots, notes, error)) {
         Say(error);
@@ -135,22 +127,13 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
     }
     if (options.dryRun) return DryRun(items, options);
 
-    // Every folder a result goes into, made once before any conversion.
-    if (!options.inPlace) {
-        std::set<std::string> folders;
-        for (const BatchItem& item : items) {
-            if (item.problem.empty())
-                folders.insert(Utf8Of(PathOf(item.destination).parent_path()));
-        }
-        for (const std::string& folder : folders) {
-            std::error_code ec;
-            std::filesystem::create_directories(PathOf(folder), ec);
-        }
-    }
     const unsigned wanted = options.jobs != 0 ? options.jobs : platform::AvailableProcessors();
     const auto count = std::max<size_t>(1, std::min<size_t>(wanted, items.size()));
+    const bool showProgress =
+        items.size() > 1 && !options.quiet && platform::IsTerminal(platform::StdStream::Err);
     Board board;
-    board.running = count;
+    board.counts = showProgress;
+    std::vector<Status> statuses(items.size(), Status::Cancelled);
     auto work = [&] {
         std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunkBytes]);
         for (;;) {
@@ -162,17 +145,18 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
             }
             Outcome outcome;
             if (!items[k].problem.empty()) {
-                outcome.err = "bmpcontrast: " + items[k].problem + "\n";
+                outcome.lines.emplace_back(2, "bmpcontrast: " + items[k].problem + "\n");
             } else {
                 outcome =
-                    Convert(RequestFor(items[k], options), buffer.get(), kChunkBytes, &cancel);
+                    Convert(RequestFor(items[k], options, &cancel), buffer.get(), kChunkBytes);
             }
-            // The main thread is woken for lines to print; counts alone
-            // wait for its next look.
-            const bool lines = !outcome.out.empty() || !outcome.err.empty();
+            // The main thread is woken for lines to print, and for counts
+            // only where a progress line shows them.
+            const bool wake = !outcome.Empty() || board.counts;
             std::lock_guard<std::mutex> hold(board.lock);
+            statuses[k] = outcome.status;
             board.finished.push_back(std::move(outcome));
-            if (lines) {
+            if (wake) {
                 board.lines = true;
                 board.changed.notify_one();
             }
@@ -181,31 +165,44 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
         --board.running;
         board.changed.notify_one();
     };
+    // A thread the system will not start leaves the batch to fewer; with
+    // none, the main thread converts alone.
     std::vector<std::thread> threads;
-    for (size_t t = 0; t < count; ++t) threads.emplace_back(work);
+    for (size_t t = 0; t < count; ++t) {
+        try {
+            {
+                std::lock_guard<std::mutex> hold(board.lock);
+                ++board.running;
+            }
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            std::lock_guard<std::mutex> hold(board.lock);
+            --board.running;
+            break;
+        }
+    }
+    if (threads.empty()) {
+        board.running = 1;
+        work();
+    }
 
-    const bool showProgress =
-        items.size() > 1 && !options.quiet && platform::IsTerminal(platform::StdStream::Err);
     ProgressLine progress(items.size(), showProgress);
-    size_t converted = 0, failed = 0, skipped = 0, cancelled = 0;
+    size_t converted = 0, failed = 0, skipped = 0;
     for (bool more = true; more;) {
         std::deque<Outcome> done;
         {
             std::unique_lock<std::mutex> hold(board.lock);
-            board.changed.wait_for(hold, std::chrono::milliseconds(200),
-                                   [&] { return board.lines || board.running == 0; });
+            board.changed.wait(hold, [&] { return board.lines || board.running == 0; });
             board.lines = false;
             done.swap(board.finished);
             more = board.running > 0 || !done.empty();
         }
         for (const Outcome& o : done) {
-            if (!o.out.empty() || !o.err.empty()) progress.Clear();
-            Emit(1, o.out);
-            Emit(2, o.err);
-            (o.status == Status::Converted ? converted
-             : o.status == Status::Skipped ? skipped
-             : o.status == Status::Failed  ? failed
-                                           : cancelled)++;
+            if (!o.Empty()) progress.Clear();
+            EmitAll(o);
+            if (o.status == Status::Converted) ++converted;
+            if (o.status == Status::Skipped) ++skipped;
+            if (o.status == Status::Failed) ++failed;
         }
         progress.Draw(converted + skipped + failed, failed);
     }
@@ -213,8 +210,19 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
     progress.Clear();
 
     if (cancel) {
-        Say("interrupted; " + std::to_string(items.size() - converted - skipped - failed) + " of " +
-            std::to_string(items.size()) + " files not converted");
+        // The names left, one a line on standard output (NUL-ended with
+        // -0), for --files-from: a run on them converts nothing twice.
+        std::string left;
+        size_t count_left = 0;
+        for (size_t k = 0; k < items.size(); ++k) {
+            if (statuses[k] != Status::Cancelled) continue;
+            ++count_left;
+            left += items[k].input;
+            left += options.nulSeparated ? '\0' : '\n';
+        }
+        Say("interrupted; " + std::to_string(count_left) + " of " + std::to_string(items.size()) +
+            " files not converted; their names follow on standard output (for --files-from)");
+        Emit(1, left);
     }
     if (!options.quiet) {
         const std::string skips = skipped == 0 ? "" : std::to_string(skipped) + " skipped, ";

@@ -10,14 +10,16 @@
 #include "options.h"
 #include "platform/platform.h"
 #include "single_run.h"
+#include "system.h"
 
 using namespace bmpcontrast_cli;
 
 int main(int argc, char** argv) {
+    // Before anything is opened: a file that took descriptor 1 or 2 would
+    // receive the lines printed meanwhile.
+    const unsigned closedAtStart = bmpc::sys::ReserveStandardDescriptors();
     const std::vector<std::string> args = platform::Arguments(argc, argv);
     platform::PrepareProcess();
-    // Read before any thread could create a file.
-    platform::CreationMask();
     std::vector<const char*> words;
     for (const std::string& arg : args) words.push_back(arg.c_str());
     const Options options = ParseOptions(static_cast<int>(words.size()), words.data());
@@ -34,7 +36,7 @@ int main(int argc, char** argv) {
             return kExitOk;
         case Options::Mode::Single:
             platform::WatchInterrupts(&interrupted);
-            return RunSingle(options, interrupted);
+            return RunSingle(options, interrupted, closedAtStart);
         case Options::Mode::Batch:
             platform::WatchInterrupts(&interrupted);
             return RunBatch(options, interrupted);

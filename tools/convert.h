@@ -1,17 +1,14 @@
-// One file through the library's engine: the input streamed through one
-// fixed buffer into a scratch file next to the destination, renamed into
-// place once every byte is written; every line the conversion gives,
-// formatted for the tool.
+// One file through the library's file job, and every line it gives,
+// formatted for the tool: the library's lines as the library prints them
+// for one file, named ones for a batch.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <vector>
 
-#include "engine.h"
-#include "platform/platform.h"
+#include "file_job.h"
 
 namespace bmpcontrast_cli {
 
@@ -21,43 +18,29 @@ namespace bmpcontrast_cli {
 inline constexpr size_t kChunkBytes = size_t{256} << 10;
 
 struct Request {
-    std::string input;        // the file to read, unless `inputFd` is given
-    int inputFd = -1;         // an open input (standard input), read from the start
+    bmpc::files::Job job;
     std::string shown;        // the input's name in messages
-    std::string destination;  // empty: standard output
-    std::string shownOutput;  // the destination's name in messages
-    int32_t level = 100;
-    uint32_t mode = 0644;   // permissions of the result
-    bool narrow = false;    // ... less those the input does not have
-    bool replace = false;   // an existing destination may be replaced
-    bool preserve = false;  // the result keeps the input's times
-    bool strict = false;
-    uint64_t maxPixels = 0;
+    std::string shownOutput;  // the output's name in messages ("" for standard output)
     // Batches name the file on every line and show success only with -v;
     // one file shows the library's lines as the library prints them.
     bool batch = false;
     bool verbose = false;
     bool quiet = false;
-    enum class Skip { Never, IfExists, IfNewer } skip = Skip::Never;
 };
 
 struct Outcome {
-    enum class Status { Converted, Failed, Skipped, Cancelled } status = Status::Failed;
-    std::string out;  // whole lines for standard output
-    std::string err;  // whole lines for standard error
+    bmpc::files::Status status = bmpc::files::Status::Failed;
+    // Whole lines, in the order they arose, each for descriptor 1 or 2.
+    std::vector<std::pair<int, std::string>> lines;
+    bool Empty() const { return lines.empty(); }
 };
 
-Outcome Convert(const Request& request, uint8_t* buffer, size_t bufferSize,
-                const std::atomic<bool>* cancel);
+Outcome Convert(const Request& request, uint8_t* buffer, size_t bufferSize);
 
-// Whether the destination is there and the run skips the file for that.
-bool Skips(const Request& r);
+// For a dry run: what a run would do with the file, and nothing done.
+Outcome Foresee(const Request& request, bool& outputExists);
 
-// For a dry run: the line saying why the file would not be converted (from
-// its headers alone), or "".
-std::string WouldRefuse(const Request& r);
-
-// Why --strict or --max-pixels refuses a described file, or "".
-std::string PreCheck(const bmpc::Description& d, bool strict, uint64_t maxPixels);
+// Writes the lines in order.
+void EmitAll(const Outcome& outcome);
 
 }  // namespace bmpcontrast_cli

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "system.h"
 
 namespace bmpcontrast_cli {
 namespace {
@@ -41,7 +41,7 @@ void Emit(int fd, const std::string& text) {
     const char* data = text.data();
     size_t left = text.size();
     while (left > 0) {
-        const long n = platform::WriteSome(fd, data, left);
+        const long n = bmpc::sys::WriteSome(fd, data, left);
         if (n <= 0) return;
         data += n;
         left -= static_cast<size_t>(n);

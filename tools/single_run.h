@@ -9,6 +9,6 @@
 namespace bmpcontrast_cli {
 
 // `cancel` is set by an interrupt: the conversion stops, nothing is written.
-int RunSingle(const Options& options, const std::atomic<bool>& cancel);
+int RunSingle(const Options& options, const std::atomic<bool>& cancel, unsigned closedAtStart);
 
 }  // namespace bmpcontrast_cli

@@ -24,7 +24,6 @@ except ImportError as exc:  # a source folder on sys.path, not an installed pack
     ) from exc
 
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
-WARNING_PREFIX = "Warning: "
 
 Pair = Tuple[_paths.PathArg, _paths.PathArg]
 
@@ -55,16 +54,19 @@ class Result:
     name: str
     error: Optional[Exception]
     lines: Tuple[str, ...] = ()
+    #: The warning lines, without their newline (a successful call on a file
+    #: shorter than its headers say has one).
+    warnings: Tuple[str, ...] = ()
 
     @property
     def ok(self) -> bool:
         return self.error is None
 
-    @property
-    def warnings(self) -> Tuple[str, ...]:
-        """The warning lines, without their newline (a successful call on a
-        file shorter than its headers say has one)."""
-        return tuple(line.rstrip("\n") for line in self.lines if line.startswith(WARNING_PREFIX))
+
+def _split(lines) -> Tuple[Tuple[str, ...], Tuple[str, ...]]:
+    """The engine's (kind, text) lines as the texts, and the warnings."""
+    texts = tuple(text for _, text in lines)
+    return texts, tuple(text.rstrip("\n") for kind, text in lines if kind == "warning")
 
 
 def _failure(src: str, dst: str, exc: Exception) -> Result:
@@ -80,19 +82,17 @@ def _run(pair: Pair, level: int, overwrite: bool) -> Result:
         src_name, dst_name = _paths.encode(src), _paths.encode(dst)
     except ValueError as exc:
         return _failure(src_text, dst_text, exc)
-    # A level that is not positive fails first, before any file is looked at.
-    if level > 0 and not overwrite and os.path.lexists(dst_name):
-        return _failure(src_text, dst_text, _exists(dst_text))
-    code, lines, err, stage = _engine.adjust_file(src_name, dst_name, level, overwrite)
+    code, pairs, err, reason = _engine.adjust_file(src_name, dst_name, level, overwrite)
+    lines, warned = _split(pairs)
     if code == SUCCESS:
-        return Result(src_text, dst_text, code, describe(code).name, None, lines)
-    if stage == "rename" and err == errno.EEXIST and not overwrite:
-        return _failure(src_text, dst_text, _exists(dst_text))  # it appeared meanwhile
+        return Result(src_text, dst_text, code, describe(code).name, None, lines, warned)
+    if reason == "exists":
+        return _failure(src_text, dst_text, _exists(dst_text))
     error = error_for(code, src_text, dst_text, next(iter(lines), ""))
     if err:
-        cause = OSError(err, os.strerror(err), src_text if stage == "input" else dst_text)
+        cause = OSError(err, os.strerror(err), src_text if reason in ("input", "read") else dst_text)
         error.__cause__, error.__suppress_context__ = cause, True
-    return Result(src_text, dst_text, code, error.name, error, lines)
+    return Result(src_text, dst_text, code, error.name, error, lines, warned)
 
 
 def _exists(dst: str) -> FileExistsError:
@@ -143,11 +143,11 @@ def adjust_bytes(data: Union[bytes, bytearray, memoryview], level: int) -> bytes
     the process can hold. The GIL is released while converting.
     """
     level = _check_level(level)
-    code, lines, output = _engine.adjust_bytes(data, level)
+    code, pairs, output = _engine.adjust_bytes(data, level)
+    lines, warned = _split(pairs)
     if code != SUCCESS:
         raise error_for(code, "", "", next(iter(lines), ""))
-    _warn("<bytes>", "<bytes>",
-          (line.rstrip("\n") for line in lines if line.startswith(WARNING_PREFIX)), stacklevel=2)
+    _warn("<bytes>", "<bytes>", warned, stacklevel=2)
     return output
 
 

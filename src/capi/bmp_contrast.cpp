@@ -72,7 +72,7 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
 
     OutputAfterInput sink(in, outputPath);
     StreamResult r = ConvertDescribed(d, level, source, sink, output.data(), output.size());
-    for (const Line& line : r.lines) lines.Add(line.channel, line.text);
+    for (const Line& line : r.lines) lines.Add(line);
     return r.result;
 }
 

@@ -129,6 +129,9 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
     if (d.file.bfOffBits >= 0 && d.file.bfOffBits != position) in.SeekTo(d.file.bfOffBits);
 
     // Once the file runs out, the rest of the pixel data is zero bytes.
+    for (uint32_t k = 0; k < r.palette.entries; ++k) {
+        r.indicesMoved = r.indicesMoved || table.map[k] != k;
+    }
     const bool watchIndices = r.palette.entries != 0 && r.palette.entries < 256;
     uint8_t mostIndex = 0;
     bool shortRead = false;
@@ -149,7 +152,7 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
         stage.Commit(take);
         done += take;
     }
-    if (shortRead) r.lines.Error(msg::kShortRead);
+    if (shortRead) r.lines.Warning(msg::kShortRead);
     r.indexPastPalette =
         watchIndices && mostIndex < r.palette.entries && table.map[mostIndex] >= r.palette.entries;
 
@@ -172,7 +175,7 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
         return r;
     }
     r.result = Success;
-    r.lines.Add(Channel::Out, msg::kSuccess);
+    r.lines.Success(msg::kSuccess);
     return r;
 }
 

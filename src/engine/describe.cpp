@@ -93,8 +93,8 @@ Diagnostics ForeseenLines(const Description& d) {
         if (d.line != nullptr) lines.Error(d.line);
         return lines;
     }
-    if (!d.complete) lines.Error(msg::kShortRead);
-    lines.Add(Channel::Out, msg::kSuccess);
+    if (!d.complete) lines.Warning(msg::kShortRead);
+    lines.Success(msg::kSuccess);
     return lines;
 }
 

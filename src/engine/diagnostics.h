@@ -11,9 +11,13 @@ namespace bmpc {
 // Where the exported call prints a line.
 enum class Channel : uint8_t { Out, Err };
 
+// What a line says: callers tell them apart by this, never by their text.
+enum class Kind : uint8_t { Success, Warning, Error };
+
 struct Line {
     Channel channel;
     const char* text;  // one of msg::k..., ending in "\n"
+    Kind kind;
 };
 
 // The lines of one conversion, in the order they arose. A conversion gives
@@ -23,10 +27,14 @@ class Diagnostics {
   public:
     static constexpr size_t kCapacity = 4;
 
-    void Add(Channel channel, const char* text) noexcept {
-        if (count_ < kCapacity) lines_[count_++] = Line{channel, text};
+    void Add(Kind kind, const char* text) noexcept {
+        const Channel channel = kind == Kind::Success ? Channel::Out : Channel::Err;
+        if (count_ < kCapacity) lines_[count_++] = Line{channel, text, kind};
     }
-    void Error(const char* text) noexcept { Add(Channel::Err, text); }
+    void Add(const Line& line) noexcept { Add(line.kind, line.text); }
+    void Error(const char* text) noexcept { Add(Kind::Error, text); }
+    void Warning(const char* text) noexcept { Add(Kind::Warning, text); }
+    void Success(const char* text) noexcept { Add(Kind::Success, text); }
 
     size_t size() const noexcept { return count_; }
     bool empty() const noexcept { return count_ == 0; }

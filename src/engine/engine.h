@@ -73,6 +73,9 @@ struct StreamResult {
     // The curve sent an index that was inside the colour table past its
     // end: the output holds colours its table does not have.
     bool indexPastPalette = false;
+    // The curve moves at least one index the colour table has (at level
+    // 100 none moves, and the colours stay).
+    bool indicesMoved = false;
     uint64_t written = 0;  // bytes handed to the sink
 };
 

@@ -83,7 +83,9 @@ TEST_F(Tool, InterruptStopsTheConversionsAndLeavesNothing) {
     close(fifo);
     const auto run = tool.Wait();
     EXPECT_EQ(run.signal, SIGINT) << run.err;
-    EXPECT_TRUE(Has(run.err, "interrupted; 3 of 4 files not converted\n")) << run.err;
+    EXPECT_TRUE(Has(
+        run.err, "interrupted; 3 of 4 files not converted; their names follow on standard output"))
+        << run.err;
     EXPECT_TRUE(Has(run.err, "1 converted, 0 failed\n")) << run.err;
     EXPECT_EQ(ReadFile(Path("out/a.bmp")), Predict(first, 150).file);
     // Nothing else, and no scratch file left behind.

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-namespace bmpcontrast_cli {
+namespace bmpc {
 
 inline std::filesystem::path PathOf(const std::string& utf8) {
     return std::filesystem::path(
@@ -19,4 +19,4 @@ inline std::string Utf8Of(const std::filesystem::path& path) {
     return {reinterpret_cast<const char*>(text.data()), text.size()};
 }
 
-}  // namespace bmpcontrast_cli
+}  // namespace bmpc

@@ -166,6 +166,8 @@ Outcome Foresee(const Request& r, bool& outputExists) {
         const std::string why =
             line != res.lines.end() ? Text(line->text) : "result " + std::to_string(res.code);
         say.Tool(Quoted(r.shown) + " would be refused: " + why);
+        if (const std::string hint = RefusalHint(res.description, r.shown); !hint.empty())
+            say.Tool(hint);
     } else if (res.reason == Reason::OutputExists) {
         say.Tool(Quoted(r.shownOutput) + " already exists; would not be overwritten");
     } else if (res.reason == Reason::OutputReadOnly) {

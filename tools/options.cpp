@@ -100,6 +100,7 @@ Options ParseOptions(int argc, const char* const* argv) {
                 return true;
             case 'o':
                 if (v.empty()) return problem = shown + " needs a directory", false;
+                if (v == "-") return problem = shown + " needs a directory, not '-'", false;
                 o.outDir = v;
                 return batch = true;
             case 'j':
@@ -205,6 +206,10 @@ Options ParseOptions(int argc, const char* const* argv) {
         }
     }
     if (o.mode != Options::Mode::Usage) return o;  // --help, --version
+    for (const std::string& f : o.files) {
+        if (f.empty())
+            return UsageError("an empty name names no file (use - for standard input or output)");
+    }
     if (batch) return FinishBatch(std::move(o), haveLevel);
     if (needsBatch) return UsageError("--dry-run and --jobs need --out-dir DIR or --in-place");
 

@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 
 #include "system.h"
@@ -37,16 +39,24 @@ bool ValidUtf8(const std::string& text) {
     return true;
 }
 
+std::atomic<int> gOutputError{0};
+
 void Emit(int fd, const std::string& text) {
     const char* data = text.data();
     size_t left = text.size();
     while (left > 0) {
         const long n = bmpc::sys::WriteSome(fd, data, left);
-        if (n <= 0) return;
+        if (n <= 0) {
+            int expected = 0;
+            if (fd == 1) gOutputError.compare_exchange_strong(expected, n < 0 ? errno : ENOSPC);
+            return;
+        }
         data += n;
         left -= static_cast<size_t>(n);
     }
 }
+
+int OutputError() { return gOutputError.load(); }
 
 void Say(const std::string& text) { Emit(2, "bmpcontrast: " + text + "\n"); }
 

@@ -10,6 +10,8 @@ namespace bmpcontrast_cli {
 void Say(const std::string& text);
 // Writes `text` to descriptor `fd` in one piece, as far as the system allows.
 void Emit(int fd, const std::string& text);
+// The errno of the first write to standard output that failed, or 0.
+int OutputError();
 
 // Whether `text` is UTF-8 (no overlong forms, no surrogates).
 bool ValidUtf8(const std::string& text);

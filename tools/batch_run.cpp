@@ -135,6 +135,7 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
     board.counts = showProgress;
     std::vector<Status> statuses(items.size(), Status::Cancelled);
     auto work = [&] {
+        const platform::InterruptibleThread interruptible;
         std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunkBytes]);
         for (;;) {
             size_t k = 0;

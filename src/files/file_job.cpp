@@ -243,7 +243,13 @@ Result RunJob(const Job& job, uint8_t* buffer, size_t bufferSize, bool dry) {
     Target target;
     if (!InspectOutput(job, in, target, r)) return r;
     FdSource source(in.fd, in.info && in.info->regular ? static_cast<int64_t>(in.info->size) : 0);
-    if (!Describes(job, in, r, source)) return r;
+    if (!Describes(job, in, r, source)) {
+        // Headers cut short by the interrupt say nothing of the file.
+        if (job.cancel != nullptr && job.cancel->load() && source.error() != 0) {
+            r.status = Status::Cancelled;
+        }
+        return r;
+    }
     if (dry) {
         r.status = Status::Converted;
         r.code = Success;
@@ -289,7 +295,9 @@ Result RunJob(const Job& job, uint8_t* buffer, size_t bufferSize, bool dry) {
 
     FdSink sink(outFd);
     r.stream = ConvertDescribed(d, job.level, source, sink, buffer, bufferSize, job.cancel);
-    if (r.stream.cancelled) {
+    // A read ended by the interrupt gave zeros, not the file.
+    const bool interrupted = job.cancel != nullptr && job.cancel->load() && source.error() != 0;
+    if (r.stream.cancelled || interrupted) {
         r.status = Status::Cancelled;
         return r;
     }

@@ -42,11 +42,12 @@ FileInfo InfoOf(const struct stat& st) {
 
 std::atomic<const std::atomic<bool>*> gStopFlag{nullptr};
 
-bool Retry() {
-    if (errno != EINTR) return false;
+bool Stopping() {
     const std::atomic<bool>* flag = gStopFlag.load(std::memory_order_relaxed);
-    return flag == nullptr || !flag->load(std::memory_order_relaxed);
+    return flag != nullptr && flag->load(std::memory_order_relaxed);
 }
+
+bool Retry() { return errno == EINTR && !Stopping(); }
 
 // A descriptor above the standard three: a file that took 0, 1 or 2 would
 // receive whatever the process prints, and print it as image bytes.
@@ -199,6 +200,11 @@ std::string TempDirectory() {
 }
 
 long ReadSome(int fd, char* data, size_t size) {
+    // Once stopping, no read may start that could wait for ever.
+    if (Stopping()) {
+        errno = EINTR;
+        return -1;
+    }
     for (;;) {
         const ssize_t n = read(fd, data, size);
         if (n >= 0 || !Retry()) return static_cast<long>(n);

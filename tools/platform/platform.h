@@ -41,4 +41,17 @@ void WatchInterrupts(std::atomic<bool>* flag);
 // If an interrupt came, ends the process the way that interrupt would have.
 void FinishInterrupted();
 
+// While one lives, an interrupt also wakes the thread that made it from a
+// read or write it is blocked in (a pipe that never ends, a FIFO).
+class InterruptibleThread {
+  public:
+    InterruptibleThread();
+    ~InterruptibleThread();
+    InterruptibleThread(const InterruptibleThread&) = delete;
+    InterruptibleThread& operator=(const InterruptibleThread&) = delete;
+
+  private:
+    int slot_;
+};
+
 }  // namespace bmpcontrast_cli::platform

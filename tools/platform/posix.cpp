@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -33,10 +34,24 @@ volatile std::sig_atomic_t gInterruptSignal = 0;
     _exit(128 + sig);
 }
 
+// Threads blocked in I/O that an interrupt wakes, by a signal of their own
+// that does nothing but end the call that blocks.
+constexpr int kWakeSignal = SIGURG;
+constexpr int kWatchedThreads = 256;
+std::atomic<bool> gWatched[kWatchedThreads];
+pthread_t gThreads[kWatchedThreads];
+
+extern "C" void OnWake(int) {}
+
 extern "C" void OnInterrupt(int sig) {
     if (gInterruptSignal != 0) DieOf(sig);  // the second one
     gInterruptSignal = sig;
     if (gInterruptFlag != nullptr) gInterruptFlag->store(true);
+    for (int k = 0; k < kWatchedThreads; ++k) {
+        if (gWatched[k].load() && !pthread_equal(gThreads[k], pthread_self())) {
+            pthread_kill(gThreads[k], kWakeSignal);
+        }
+    }
 }
 
 }  // namespace
@@ -75,6 +90,21 @@ void WatchInterrupts(std::atomic<bool>* flag) {
     action.sa_flags = 0;
     sigemptyset(&action.sa_mask);
     for (const int sig : kInterrupts) sigaction(sig, &action, nullptr);
+    action.sa_handler = OnWake;
+    sigaction(kWakeSignal, &action, nullptr);
+}
+
+InterruptibleThread::InterruptibleThread() : slot_(-1) {
+    static std::atomic<int> next{0};
+    const int k = next.fetch_add(1);
+    if (k >= kWatchedThreads) return;
+    slot_ = k;
+    gThreads[k] = pthread_self();
+    gWatched[k].store(true);
+}
+
+InterruptibleThread::~InterruptibleThread() {
+    if (slot_ >= 0) gWatched[slot_].store(false);
 }
 
 void FinishInterrupted() {

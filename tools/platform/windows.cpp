@@ -122,4 +122,8 @@ void FinishInterrupted() {
     if (gInterrupts.load() > 0) EndInterrupted();
 }
 
+// Windows ends a blocked read of a console or pipe on Ctrl-C itself.
+InterruptibleThread::InterruptibleThread() : slot_(-1) {}
+InterruptibleThread::~InterruptibleThread() = default;
+
 }  // namespace bmpcontrast_cli::platform

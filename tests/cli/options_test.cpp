@@ -318,3 +318,68 @@ TEST_F(Tool, OptionsWorkInEveryMode) {
 }
 
 }  // namespace
+
+// Files from several folders, or from a list, keep their paths under the
+// output folder, so different inputs never meet at one name; nothing in the
+// output folder is taken for an input; no output folder is made when
+// nothing is converted.
+TEST_F(Tool, BatchNamesNeverMeetAndOutputFoldersComeOnlyWithResults) {
+    const Bytes a = Bitmap("one/x.bmp", 70);
+    const Bytes b = Bitmap("two/x.bmp", 71);
+    const auto roots = RunTool({"-rq", "-o", Path("out"), "150", Path("one"), Path("two")});
+    EXPECT_EQ(roots.status, 0) << roots.err;
+    const std::string kept = Path("out") + "/" + fs::path(Path("")).relative_path().string();
+    EXPECT_EQ(ReadFile(kept + "one/x.bmp"), Predict(a, 150).file);
+    EXPECT_EQ(ReadFile(kept + "two/x.bmp"), Predict(b, 150).file);
+
+    // A list naming the output folder's own files: they are not inputs.
+    const std::string list = Path("one/x.bmp") + "\n" + kept + "one/x.bmp\n";
+    WriteFile(Path("list"), Bytes(list.begin(), list.end()));
+    const auto listed =
+        RunTool({"-v", "-f", "-o", Path("out"), "--files-from", Path("list"), "150"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_TRUE(Has(listed.out, "skipped, it is inside the output folder")) << listed.out;
+    EXPECT_TRUE(Has(listed.err, "1 converted, 0 failed")) << listed.err;
+
+    fs::create_directories(Path("broken"));
+    WriteFile(Path("broken/bad.bmp"), Bytes{'B', 'M', 1});
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-o", Path("none1"), "--files-from", Path("no-list"), "150"},
+          std::vector<std::string>{"-r", "-o", Path("none2"), "150", Path("broken")}}) {
+        EXPECT_EQ(RunTool(args).status, 1);
+    }
+    EXPECT_FALSE(fs::exists(Path("none1")));
+    EXPECT_FALSE(fs::exists(Path("none2")));
+}
+
+// What the tool adds to the library's refusals and warnings says what is
+// true of the file: the 2 GiB pixel-data limit where that is the cause, and
+// no colour shift where the curve moves no index.
+TEST_F(Tool, HintsAndWarningsSayWhatIsTrue) {
+    Bytes big = bmptest::BuildBmp(bmptest::BmpLayout{});
+    bmptest::PutLE(big, 18, 4, 30000);
+    bmptest::PutLE(big, 22, 4, 25000);
+    WriteFile(Path("big.bmp"), big);
+    bmptest::BmpLayout colour;
+    colour.bitCount = 8;
+    colour.seed = 9;
+    Bytes eight = bmptest::BuildBmp(colour);
+    eight[54] = 1;  // the first entry is not grey
+    WriteFile(Path("eight.bmp"), eight);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string has, hasNot;
+    } cases[] = {
+        {{Path("big.bmp"), Path("o.bmp"), "150"}, 1, "more than 2 GiB of pixel data", ""},
+        {{"-n", "-o", Path("o"), "150", Path("big.bmp")}, 1, "more than 2 GiB of pixel data", ""},
+        {{Path("eight.bmp"), Path("e.bmp"), "150"}, 0, "colours will shift", ""},
+        {{Path("eight.bmp"), Path("e.bmp"), "100"}, 0, "", "colours will shift"},
+    };
+    for (const Case& c : cases) {
+        const auto run = RunTool(c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_TRUE(c.has.empty() || Has(run.err, c.has)) << run.err;
+        EXPECT_TRUE(c.hasNot.empty() || !Has(run.err, c.hasNot)) << run.err;
+    }
+}

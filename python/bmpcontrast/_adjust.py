@@ -108,17 +108,22 @@ def adjust(src: _paths.PathArg, dst: _paths.PathArg, level: int, *,
            overwrite: bool = True) -> Result:
     """Adjust the contrast of bitmap ``src`` by ``level`` percent into ``dst``.
 
-    ``src`` and ``dst`` are ``str``, ``bytes`` or ``os.PathLike``. The output
-    is written to a hidden scratch file in ``dst``'s folder and renamed onto
-    ``dst`` once complete, so ``dst`` is never seen half written (a process
-    killed meanwhile leaves it as it was, and a scratch file
-    ``.bmpcontrast-*.tmp``), and ``dst`` may be ``src``. A new ``dst`` has
-    the mode of any new file (0666 less the umask); a file replaced keeps
-    its permission bits. A symbolic link at ``dst`` is followed: the file
-    it points at is replaced. A device or a pipe (``/dev/null``) is written
-    to where it is, not replaced. With
-    ``overwrite=False`` an existing ``dst`` raises ``FileExistsError``, and
-    is not replaced even if it appears while the call runs.
+    ``src`` and ``dst`` are ``str``, ``bytes`` or ``os.PathLike``. The file
+    is handled by the library's file job, as the command-line tool handles
+    it: the output is written to a hidden scratch file in ``dst``'s folder
+    (``.NAME.bmpcontrast-XXXXXX``) and renamed onto ``dst`` once complete,
+    so ``dst`` is never seen half written (a process killed meanwhile
+    leaves it as it was; the next call into that folder removes the
+    scratch file), and ``dst`` may be ``src`` (then a read that fails keeps
+    the original). A new ``dst`` has the mode of any new file (0666 less
+    the umask), never readable by more users than ``src``; a file replaced
+    keeps its mode, owner and group, a read-only one stays read-only, and
+    one with other hard links is copied over so that they stay one file.
+    A symbolic link at ``dst`` is followed: the file it points at is
+    replaced. A device or a pipe (``/dev/null``) is written to where it is,
+    not replaced. With ``overwrite=False`` an existing ``dst`` raises
+    ``FileExistsError``, and is not replaced even if it appears while the
+    call runs.
 
     Returns a :class:`Result` (code 999). A file holding less pixel data than
     its headers say is still converted, as the library does, and its

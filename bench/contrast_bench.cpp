@@ -38,8 +38,8 @@ class Blocks {
         std::memset(out_, 0, size);
     }
     ~Blocks() {
-        bmpc::FreePixelBuffer(in_, size_);
-        bmpc::FreePixelBuffer(out_, size_);
+        bmpc::FreePixelBuffer(in_);
+        bmpc::FreePixelBuffer(out_);
     }
     Blocks(const Blocks&) = delete;
     Blocks& operator=(const Blocks&) = delete;

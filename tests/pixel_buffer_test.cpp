@@ -38,11 +38,11 @@ TEST(PixelBuffer, PrefaultKeepsContentsAndBounds) {
                     << size << " at " << i;
             }
             for (size_t i = 0; i < 64; ++i) ASSERT_EQ(block[size + i], 0x11) << size;
-            bmpc::FreePixelBuffer(outer, size + offset + 64);
+            bmpc::FreePixelBuffer(outer);
         }
     }
     bmpc::PrefaultPixelBuffer(nullptr, 0);
-    bmpc::FreePixelBuffer(nullptr, 0);
+    bmpc::FreePixelBuffer(nullptr);
 }
 
 TEST(PixelBuffer, FreshBlockIsResidentAfterPrefault) {
@@ -78,7 +78,7 @@ TEST(PixelBuffer, FreshBlockIsResidentAfterPrefault) {
     size_t missing = 0;
     for (const unsigned char r : resident) missing += (r & 1) == 0 ? 1 : 0;
     EXPECT_EQ(missing, 0u) << "of " << resident.size() << " pages";
-    bmpc::FreePixelBuffer(block, size);
+    bmpc::FreePixelBuffer(block);
 #endif
 }
 

@@ -27,8 +27,6 @@ run(${VENV}/bin/python -m pip install -q --disable-pip-version-check --no-index
     --no-build-isolation ${SOURCE_DIR}/python)
 
 set(ENV{BMPCONTRAST_BUILD_DIR} ${BUILD_DIR})
-# The package has the engine compiled in: nothing may point it at a library.
-unset(ENV{BMPCONTRAST_LIBRARY})
 set(ENV{PYTHONDONTWRITEBYTECODE} 1)
 # From the scratch folder, so that only the installed package can be imported.
 execute_process(COMMAND ${VENV}/bin/python -m pytest -p no:cacheprovider -q

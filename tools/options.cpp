@@ -3,6 +3,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "engine.h"
+
 namespace bmpcontrast_cli {
 namespace {
 
@@ -13,8 +15,10 @@ bool ParseInteger(std::string_view text, T& value) {
     return !text.empty() && ec == std::errc() && ptr == end;
 }
 
+// Whether a level is accepted is the engine's to say.
 bool ParseLevel(std::string_view text, int32_t& level) {
-    return ParseInteger(text, level) && level > 0;
+    bmpc::Description d;
+    return ParseInteger(text, level) && bmpc::DescribeLevel(level, d);
 }
 
 bool LooksLikeOption(std::string_view arg) {

@@ -7,7 +7,6 @@
 # extension as CMake builds and installs it.
 set -euo pipefail
 python=/usr/bin/python3  # Debian's packages live there, not in a pyenv python3
-unset BMPCONTRAST_LIBRARY
 # The tool is the reference the tests compare outputs with.
 cmake -S . -B build -DBMPCONTRAST_WERROR=ON >/dev/null
 cmake --build build -j2 --target bmpcontrast_cli make_sample >/dev/null
@@ -54,6 +53,6 @@ cmake --build "$scratch/build" -j2 --target bmpcontrast bmpcontrast_python >/dev
 cmake --install "$scratch/build" --prefix "$scratch/prefix" >/dev/null
 (cd "$scratch/run" && PYTHONPATH="$scratch/prefix/lib/python3/site-packages" $python -c "
 import bmpcontrast
-assert bmpcontrast.library_path().startswith('$scratch/prefix/')
+assert bmpcontrast._engine.__file__.startswith('$scratch/prefix/')
 bmpcontrast.adjust('sample.bmp', 'installed.bmp', 150)")
 cmp "$scratch/run/tool-150.bmp" "$scratch/run/installed.bmp"

@@ -9,7 +9,7 @@ and its warning is emitted as a :class:`BMPContrastWarning`.
 ``bmpcontrast.dask`` spreads folders over a Dask cluster.
 """
 
-from ._adjust import Result, adjust, adjust_bytes, adjust_many, curve, library_path
+from ._adjust import Result, adjust, adjust_bytes, adjust_many, curve
 from ._codes import (
     CODES,
     BMPContrastError,
@@ -49,5 +49,4 @@ __all__ = [
     "adjust_many",
     "curve",
     "describe",
-    "library_path",
 ]

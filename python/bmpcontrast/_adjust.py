@@ -188,10 +188,9 @@ def adjust_many(
     *,
     workers: Optional[int] = None,
     overwrite: bool = True,
-    jobs: Optional[int] = None,
 ) -> list[Result]:
     """Adjust every ``(src, dst)`` pair, ``workers`` files at a time on
-    threads (default: one per processor; ``jobs`` is its older name), and
+    threads (default: one per processor), and
     return one :class:`Result` per pair, in order.
 
     Each pair is written as :func:`adjust` writes it. A failing pair does not
@@ -201,10 +200,6 @@ def adjust_many(
     naming the same ``dst``: one of the complete outputs wins.
     """
     level = _check_level(level)
-    if jobs is not None:
-        if workers is not None and workers != jobs:
-            raise TypeError("give workers or jobs, not both")
-        workers = jobs
     count = _workers(workers)
     pairs = list(pairs)
     for src, dst in pairs:  # a wrong type is the caller's bug: raised before any call
@@ -213,8 +208,3 @@ def adjust_many(
     for r in results:
         _warn(r.src, r.dst, r.warnings, stacklevel=2)
     return results
-
-
-def library_path() -> str:
-    """The compiled engine the package uses (the extension module's file)."""
-    return os.path.abspath(_engine.__file__)

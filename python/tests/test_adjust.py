@@ -319,7 +319,7 @@ def test_adjust_many_reports_every_pair(tmp_path, capfd):
             assert isinstance(r.error, bc.BMPContrastError) and r.error.code == r.code
     assert capfd.readouterr() == ("", "")
     assert bc.adjust_many([], 150) == []
-    assert [r.code for r in bc.adjust_many(pairs[:2], 150, jobs=1)] == [1333, 999]
+    assert [r.code for r in bc.adjust_many(pairs[:2], 150, workers=1)] == [1333, 999]
     with pytest.raises(TypeError):
         bc.adjust_many([(None, "x")], 150)
     with pytest.raises(ValueError):

@@ -34,7 +34,7 @@ class PixelBlock {
     size_t size() const noexcept { return size_; }
 
     void Reset() noexcept {
-        FreePixelBuffer(data_, size_);
+        FreePixelBuffer(data_);
         data_ = nullptr;
         size_ = 0;
     }

@@ -68,6 +68,6 @@ void PrefaultPixelBuffer(uint8_t* block, size_t size) noexcept {
 #endif
 }
 
-void FreePixelBuffer(uint8_t* block, size_t /*size*/) noexcept { std::free(block); }
+void FreePixelBuffer(uint8_t* block) noexcept { std::free(block); }
 
 }  // namespace bmpc

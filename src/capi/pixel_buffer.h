@@ -19,6 +19,6 @@ uint8_t* AllocatePixelBuffer(size_t size) noexcept;
 void PrefaultPixelBuffer(uint8_t* block, size_t size) noexcept;
 
 // Releases a block from AllocatePixelBuffer with the same size. Null is fine.
-void FreePixelBuffer(uint8_t* block, size_t size) noexcept;
+void FreePixelBuffer(uint8_t* block) noexcept;
 
 }  // namespace bmpc

@@ -57,11 +57,9 @@ class Stager {
     void Commit(size_t n) { fill_ += n; }
     void Flush() {
         if (fill_ != 0 && ok_) ok_ = out_.Write(buffer_, fill_);
-        if (ok_) written_ += fill_;
         fill_ = 0;
     }
     bool ok() const { return ok_; }
-    uint64_t written() const { return written_; }
 
   private:
     ByteSink& out_;
@@ -69,7 +67,6 @@ class Stager {
     size_t size_;
     size_t fill_ = 0;
     bool ok_ = true;
-    uint64_t written_ = 0;
 };
 
 bool Cancelled(const std::atomic<bool>* cancel) {
@@ -168,7 +165,6 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
         }
     }
     stage.Flush();
-    r.written = stage.written();
     if (!stage.ok()) {
         r.result = OutputOpenFailed;
         if (const char* line = out.FailureLine()) r.lines.Error(line);

@@ -76,7 +76,6 @@ struct StreamResult {
     // The curve moves at least one index the colour table has (at level
     // 100 none moves, and the colours stay).
     bool indicesMoved = false;
-    uint64_t written = 0;  // bytes handed to the sink
 };
 
 // Smallest chunk buffer (or the whole output, if that is less): the

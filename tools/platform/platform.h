@@ -24,7 +24,7 @@ void PrepareProcess();
 
 unsigned AvailableProcessors();
 
-enum class StdStream { In, Out, Err };
+enum class StdStream { Out, Err };
 bool IsTerminal(StdStream stream);
 
 // Whether the system can take `name` (Windows: valid UTF-8; POSIX: any bytes).

@@ -75,7 +75,7 @@ unsigned AvailableProcessors() {
 }
 
 bool IsTerminal(StdStream stream) {
-    const int fd = stream == StdStream::In ? 0 : stream == StdStream::Out ? 1 : 2;
+    const int fd = stream == StdStream::Out ? 1 : 2;
     return isatty(fd) == 1;
 }
 

@@ -85,7 +85,7 @@ unsigned AvailableProcessors() {
 
 bool IsTerminal(StdStream stream) {
     // Not _isatty: that also says yes for NUL and every other character device.
-    return IsConsole(HandleOf(stream == StdStream::In ? 0 : stream == StdStream::Out ? 1 : 2));
+    return IsConsole(HandleOf(stream == StdStream::Out ? 1 : 2));
 }
 
 bool UsableName(const std::string& name) { return ValidUtf8(name); }

@@ -37,9 +37,9 @@ ContrastKernel FirstSupported() {
 }  // namespace
 
 ContrastKernel SelectKernel() {
-    // Probed on every call: two feature-bit reads cost nothing next to a
-    // file, and the library keeps no state between calls.
-    return FirstSupported();
+    // The processor does not change under a running process: probed once.
+    static const ContrastKernel chosen = FirstSupported();
+    return chosen;
 }
 
 }  // namespace bmpc

@@ -135,11 +135,14 @@ Decoded ReadDecoded(const fs::path& path) {
         d.ok = !d.pixels.empty();
         return d;
     }
-    // P5/P6 with maxval 255: magic, width, height, maxval, one whitespace byte.
-    if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) return d;
+    // P5/P6 with maxval 255: magic, width, height, maxval, one whitespace
+    // byte; P4 (black and white) has no maxval.
+    if (bytes.size() < 2 || bytes[0] != 'P' || bytes[1] < '4' || bytes[1] > '6') return d;
+    const bool bits = bytes[1] == '4';
     size_t at = 2;
     uint32_t fields[3] = {};
     for (uint32_t& field : fields) {
+        if (bits && &field == &fields[2]) break;
         while (at < bytes.size() && (std::isspace(bytes[at]) != 0 || bytes[at] == '#')) {
             if (bytes[at] == '#')
                 while (at < bytes.size() && bytes[at] != '\n') ++at;
@@ -150,6 +153,20 @@ Decoded ReadDecoded(const fs::path& path) {
             field = field * 10 + bytes[at++] - '0';
     }
     ++at;
+    if (bits) {
+        fields[2] = 255;
+        // Rows of whole bytes, the first pixel in the top bit; 1 is black.
+        const size_t rowBytes = (fields[0] + 7) / 8;
+        for (size_t y = 0; y < fields[1] && at + (y + 1) * rowBytes <= bytes.size(); ++y) {
+            for (size_t x = 0; x < fields[0]; ++x) {
+                const bool black = (bytes[at + y * rowBytes + x / 8] >> (7 - x % 8)) & 1;
+                const uint8_t v = black ? 0 : 255;
+                d.pixels.push_back({v, v, v, 255});
+            }
+        }
+        d.ok = d.pixels.size() == static_cast<size_t>(fields[0]) * fields[1];
+        return d;
+    }
     const size_t channels = bytes[1] == '6' ? 3 : 1;
     if (fields[2] != 255) return d;
     for (size_t i = at; i + channels <= bytes.size(); i += channels) {
@@ -161,14 +178,41 @@ Decoded ReadDecoded(const fs::path& path) {
     return d;
 }
 
-void DecodeAll(const fs::path& dir, const std::vector<fs::path>& files) {
-    std::string im, gm, ff, ffOut, pnm, pil;
-    for (size_t i = 0; i < files.size(); ++i) {
+namespace {
+
+// One ffmpeg run for files [from, to). One input it cannot read fails the
+// whole run, which may have written some outputs in part: the run's files
+// then go again in two halves, so that a few such inputs cost a few runs.
+void FfmpegDecode(const std::vector<fs::path>& files, size_t from, size_t to) {
+    std::string in, out;
+    for (size_t i = from; i < to; ++i) {
         const std::string s = files[i].string();
+        in += " -i '" + s + "'";
+        out +=
+            " -map " + std::to_string(i - from) + " -f rawvideo -pix_fmt rgba '" + s + ".ff.rgba'";
+    }
+    if (Shell("ffmpeg -v quiet -y" + in + out + " </dev/null >/dev/null 2>&1 && echo ok") ==
+        "ok\n") {
+        return;
+    }
+    for (size_t i = from; i < to; ++i) {
+        std::error_code ignored;
+        fs::remove(files[i].string() + ".ff.rgba", ignored);
+    }
+    if (to - from < 2) return;
+    const size_t middle = from + (to - from) / 2;
+    FfmpegDecode(files, from, middle);
+    FfmpegDecode(files, middle, to);
+}
+
+}  // namespace
+
+void DecodeAll(const fs::path& dir, const std::vector<fs::path>& files) {
+    std::string im, gm, pnm, pil;
+    for (const fs::path& file : files) {
+        const std::string s = file.string();
         im += " '" + s + "'";
         gm += "convert " + s + " -depth 8 rgba:" + s + ".gm.rgba\n";
-        ff += " -i '" + s + "'";
-        ffOut += " -map " + std::to_string(i) + " -f rawvideo -pix_fmt rgba '" + s + ".ff.rgba'";
         pnm += "bmptopnm '" + s + "' >'" + s + ".pnm' 2>/dev/null; ";
         pil += " '" + s + "'";
     }
@@ -188,19 +232,7 @@ void DecodeAll(const fs::path& dir, const std::vector<fs::path>& files) {
         Shell("gm batch -stop-on-error off -echo off -feedback off '" + script.string() +
               "' >/dev/null 2>&1");
     }
-    if (Installed(kFfmpeg)) {
-        Shell("ffmpeg -v quiet -y" + ff + ffOut + " </dev/null >/dev/null 2>&1");
-        // One input it cannot open stops the whole batch: the files then go
-        // one at a time.
-        std::string single;
-        for (const fs::path& f : files) {
-            const std::string s = f.string();
-            if (fs::exists(s + ".ff.rgba")) continue;
-            single += "ffmpeg -v quiet -y -i '" + s + "' -f rawvideo -pix_fmt rgba '" + s +
-                      ".ff.rgba' </dev/null; ";
-        }
-        if (!single.empty()) Shell("(" + single + ") >/dev/null 2>&1");
-    }
+    if (Installed(kFfmpeg)) FfmpegDecode(files, 0, files.size());
     if (Installed(kNetpbm)) Shell("(" + pnm + ") >/dev/null 2>&1");
     if (Installed(kPillow)) {
         Shell(Python() +

@@ -76,7 +76,7 @@ struct Decoded {
     std::vector<Rgba> pixels;  // top row first
 };
 
-// Raw RGBA, or a binary PPM/PGM (netpbm), as RGBA.
+// Raw RGBA, or a binary PPM, PGM or PBM (netpbm), as RGBA.
 Decoded ReadDecoded(const std::filesystem::path& path);
 
 struct Decoder {

@@ -11,7 +11,10 @@
 // Colour-mode layouts the folders lack (RLE4, bit fields with alpha) are
 // added from the builder.
 //
-//   bmpcontrast_differential DIR...
+//   bmpcontrast_differential DIR... [--fuzz DIR...]
+//
+// Files under the folders after --fuzz are the fuzz target's inputs: their
+// first byte picks the target's options and is not part of the bitmap.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -142,17 +145,22 @@ std::vector<Input> ColourLayouts() {
 
 int main(int argc, char** argv) {
     std::vector<Input> inputs;
+    bool fuzzInputs = false;
     for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--fuzz") {
+            fuzzInputs = true;
+            continue;
+        }
         for (const auto& entry : fs::recursive_directory_iterator(argv[i])) {
             // Notes kept beside the inputs are not inputs.
-            if (entry.is_regular_file() && entry.path().extension() != ".md") {
-                inputs.push_back(
-                    {entry.path().filename().string(), bmptest::ReadFile(entry.path().string())});
-            }
+            if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
+            bmptest::Bytes bytes = bmptest::ReadFile(entry.path().string());
+            if (fuzzInputs && !bytes.empty()) bytes.erase(bytes.begin());
+            inputs.push_back({entry.path().filename().string(), std::move(bytes)});
         }
     }
     if (inputs.empty()) {
-        std::fprintf(stderr, "usage: %s DIR...  (no inputs found)\n", argv[0]);
+        std::fprintf(stderr, "usage: %s DIR... [--fuzz DIR...]  (no inputs found)\n", argv[0]);
         return 2;
     }
     const bmptest::ScratchDir dir;

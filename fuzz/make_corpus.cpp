@@ -2,8 +2,8 @@
 // 32-bit files, bottom-up and top-down, colour tables, V4, V5 and core
 // headers, bytes after the pixels, each header boundary, and the damaged
 // offsets and fields readers get wrong, and the colour-table, RLE and
-// bit-field files colour mode reads. Each file is one selector byte (see contrast_fuzz.cpp) and
-// a bitmap.
+// bit-field files colour mode reads. Each file is one selector byte (see
+// contrast_fuzz.cpp) and a bitmap.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>

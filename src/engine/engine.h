@@ -128,7 +128,7 @@ struct StreamResult {
     int32_t result = 0;  // as the exported call's; 0 where cancelled
     Diagnostics lines;
     bool cancelled = false;
-    PaletteFacts palette;
+    PaletteFacts palette;  // as read: before colour mode's curve
     // The curve sent an index that was inside the colour table past its
     // end: the output holds colours its table does not have.
     bool indexPastPalette = false;

@@ -1,4 +1,5 @@
-// Throughput of each contrast kernel the CPU supports, of whole calls, and
+// Throughput of each contrast kernel the CPU supports (plain and keeping
+// every fourth byte), of whole calls, and
 // of the engine's streamed conversion at a few buffer sizes.
 //
 //   build/bench/bmpcontrast_bench [--benchmark_filter=Kernel]
@@ -69,6 +70,28 @@ void KernelBench(benchmark::State& state, bmpc::KernelInfo kernel) {
     bmpc::BuildContrastTable(bmpc::ContrastFactor(150), table);
     for (auto _ : state) {
         kernel.apply(blocks.in(), blocks.out(), size, table);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+
+// The same with the fourth byte of every four kept, as colour mode runs
+// 32-bit pixels with alpha.
+void KeepingKernelBench(benchmark::State& state, bmpc::KernelInfo kernel) {
+    if (!kernel.supported()) {
+        state.SkipWithError("kernel not supported by this CPU");
+        return;
+    }
+    const auto size = static_cast<size_t>(state.range(0));
+    Blocks blocks(size);
+    if (!blocks.ok()) {
+        state.SkipWithError("out of memory");
+        return;
+    }
+    bmpc::ContrastTable table{};
+    bmpc::BuildContrastTable(bmpc::ContrastFactor(150), table);
+    for (auto _ : state) {
+        kernel.applyKeeping(blocks.in(), blocks.out(), size, table, 0b1000);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
@@ -196,6 +219,11 @@ void RegisterAll() {
             ->Arg(64 << 10)
             ->Arg(3000000)
             ->Arg(300000000)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((std::string("KeepingKernel/") + kernels[i].name).c_str(),
+                                     KeepingKernelBench, kernels[i])
+            ->Arg(64 << 10)
+            ->Arg(3000000)
             ->Unit(benchmark::kMicrosecond);
     }
     benchmark::RegisterBenchmark("Copy/memcpy", CopyBench)

@@ -6,14 +6,18 @@
 // an output that existed before is untouched by every failure that comes
 // before the output is opened. The engine's streamed conversion of the same
 // bytes, through a buffer whose size the input also picks, must agree with
-// the oracle too.
+// the oracle too. Colour mode, which has no oracle here, must agree with
+// itself: streamed through that buffer and in one whole buffer, with the
+// result, lines and size its description foresaw.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "bmp_builder.h"
 #include "bmpcontrast.h"
@@ -80,6 +84,33 @@ bool Exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
+void CheckColourMode(const Bytes& input, int32_t level, size_t chunk) {
+    bmpc::MemorySource source(input.data(), input.size());
+    bmpc::Description d;
+    bmpc::Describe(source, level, d, bmpc::Mode::Colour);
+    if (d.result == 999 && d.outputSize > kMaxPixelBytes) return;
+    std::string out, err;
+    bmptest::SplitLines(bmpc::ForeseenLines(d), out, err);
+    const bmptest::StreamOutcome streamed =
+        bmptest::RunEngine(input, level, chunk, bmpc::Mode::Colour);
+    if (streamed.result != d.result) {
+        Broken("colour result", std::to_string(streamed.result), std::to_string(d.result));
+    }
+    if (streamed.err != err) Broken("colour stderr", streamed.err, err);
+    if (streamed.out != out) Broken("colour stdout", streamed.out, out);
+    if (d.result != 999) return;
+    if (streamed.file.size() != d.outputSize) {
+        Broken("colour output size", std::to_string(streamed.file.size()),
+               std::to_string(d.outputSize));
+    }
+    std::vector<uint8_t> whole(std::max<size_t>(1, static_cast<size_t>(d.outputSize)));
+    bmptest::BytesSink sink;
+    bmpc::ConvertDescribed(d, level, source, sink, whole.data(), whole.size());
+    if (sink.bytes != streamed.file) {
+        Broken("colour output", "streamed", "as in one buffer");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -117,6 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Broken("streamed output", std::to_string(streamed.file.size()) + " bytes",
                std::to_string(want.file.size()) + " bytes");
     }
+    CheckColourMode(input, level, chunk);
     if (fullDevice && want.result == 999) {
         // A write that fails is reported as such, never as a success.
         want.result = 41;

@@ -1,8 +1,9 @@
 // Writes the fuzz target's seed corpus into a directory: valid 8-, 24- and
 // 32-bit files, bottom-up and top-down, colour tables, V4, V5 and core
 // headers, bytes after the pixels, each header boundary, and the damaged
-// offsets and fields readers get wrong. Each file is one selector byte (see contrast_fuzz.cpp) and
-// a bitmap.
+// offsets and fields readers get wrong, and the colour-table, RLE and
+// bit-field files colour mode reads. Each file is one selector byte (see
+// contrast_fuzz.cpp) and a bitmap.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -153,6 +154,32 @@ int main(int argc, char** argv) {
                    With(base, 30, 4, compression));
     }
     corpus.Add("signature-swapped", kLevel150 | kOutputExists, With(base, 0, 2, 0x424D));
+
+    // What colour mode reads besides: 1- and 4-bit tables, RLE data, masks.
+    for (const uint16_t depth : {uint16_t{1}, uint16_t{4}}) {
+        corpus.Add("colour-table-" + std::to_string(depth), kLevel150,
+                   bmptest::BuildBmp(Layout(9, 3, depth)));
+    }
+    for (const uint16_t depth : {uint16_t{4}, uint16_t{8}}) {
+        BmpLayout rle = Layout(9, 3, depth);
+        rle.compression = depth == 8 ? 1 : 2;
+        rle.paletteEntries = 12;
+        rle.pixels = bmptest::RleData(9, 3, depth, 12, 1);
+        corpus.Add("rle-" + std::to_string(depth), kLevel50, bmptest::BuildBmp(rle));
+    }
+    const std::pair<uint32_t, std::vector<uint32_t>> fields[] = {
+        {124, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}},
+        {56, {0xFF000000, 0xFF0000, 0xFF00, 0xFF}},
+        {40, {0xFF0000, 0xFF00, 0xFF}},
+        {108, {0xF800, 0x7E0, 0x1F, 0}},
+    };
+    for (const auto& [infoSize, masks] : fields) {
+        BmpLayout layout = Layout(3, 2, 32);
+        layout.compression = 3;
+        layout.infoSize = infoSize;
+        layout.masks = masks;
+        corpus.Add("bitfields-" + std::to_string(infoSize), kLevel150, bmptest::BuildBmp(layout));
+    }
 
     std::printf("wrote %d seed inputs to %s\n", corpus.count(), argv[1]);
     return 0;

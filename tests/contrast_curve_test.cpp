@@ -119,11 +119,16 @@ TEST(PixelLayout, RowPadding) {
     struct {
         int32_t width;
         int32_t pad8, pad24, pad32;
-    } const rows[] = {{1, 3, 1, 0}, {2, 2, 2, 0}, {3, 1, 3, 0}, {4, 0, 0, 0}, {5, 3, 1, 0}};
+        int32_t pad1, pad4;
+    } const rows[] = {{1, 3, 1, 0, 3, 3}, {2, 2, 2, 0, 3, 3},  {3, 1, 3, 0, 3, 2},
+                      {4, 0, 0, 0, 3, 2}, {5, 3, 1, 0, 3, 1},  {8, 0, 0, 0, 3, 0},
+                      {9, 3, 1, 0, 2, 3}, {25, 3, 1, 0, 0, 3}, {32, 0, 0, 0, 0, 0}};
     for (const auto& r : rows) {
         EXPECT_EQ(bmpc::RowPadding(r.width, 8), r.pad8) << r.width;
         EXPECT_EQ(bmpc::RowPadding(r.width, 24), r.pad24) << r.width;
         EXPECT_EQ(bmpc::RowPadding(r.width, 32), r.pad32) << r.width;
+        EXPECT_EQ(bmpc::RowPadding(r.width, 1), r.pad1) << r.width;
+        EXPECT_EQ(bmpc::RowPadding(r.width, 4), r.pad4) << r.width;
     }
 }
 
@@ -151,6 +156,14 @@ TEST(PixelLayout, GeometryLimits) {
         {1, kMax, 8, false, 0, 0},
         {1, kMin, 8, false, 0, 0},
         {1, kMin + 1, 8, false, 0, 0},
+        // 1- and 4-bit rows end in the byte that holds the last pixel.
+        {1, 2, 1, true, 4, 8},
+        {33, 1, 1, true, 8, 8},  // 5 bytes, 3 pad
+        {32, 1, 1, true, 4, 4},  // 4 bytes, no pad
+        {9, 1, 4, true, 8, 8},   // 4.5 bytes: 5, 3 pad
+        {kMax, 1, 1, true, 268435456, 268435456},
+        {kMax, 1, 4, true, 1073741824, 1073741824},
+        {kMax, 2, 4, false, 0, 0},
     };
     for (const Case& c : cases) {
         bmpc::PixelGeometry g{};

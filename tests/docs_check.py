@@ -4,7 +4,8 @@
 
 result_codes: the code table of docs/contract.md has exactly the header's
 codes, each with the value, names and meaning that BMPContrastDescribeResult
-gives, and the lines it quotes are exactly the library's (messages.h).
+gives, and the lines it quotes are exactly the library's (messages.h); the
+colour mode's own lines there are each quoted in docs/architecture.md.
 performance_table: the table in docs/performance.md is the one
 docs/make_figures.py makes from docs/performance.csv.
 
@@ -75,8 +76,17 @@ def check_result_codes() -> list[str]:
     if "`BMPCONTRAST_UNKNOWN_RESULT`, \"not a result of BMPContrast\"" not in contract:
         problems.append("docs/contract.md does not give the unknown result's text")
 
+    def quoted_lines(source: str) -> set[str]:
+        return {m.replace("\\n", "") for m in re.findall(r'"([^"]*)\\n"', source)}
+
+    # The colour mode's lines close the file; the exported call never gives them.
     messages = (ROOT / "src/engine/messages.h").read_text(encoding="utf-8")
-    library_lines = {m.replace("\\n", "") for m in re.findall(r'"([^"]*)\\n"', messages)}
+    contract_part, colour_part = messages.split("namespace colour {")
+    library_lines = quoted_lines(contract_part)
+    architecture = (ROOT / "docs/architecture.md").read_text(encoding="utf-8")
+    colour_documented = set(re.findall(r"`(Error: [^`]*)`", architecture))
+    problems += [f"colour mode's line not in docs/architecture.md: {line}"
+                 for line in sorted(quoted_lines(colour_part) - colour_documented)]
     problems += [f"quoted but not printed by the library: {line}"
                  for line in sorted(lines_quoted - library_lines)]
     problems += [f"printed by the library but not in docs/contract.md: {line}"

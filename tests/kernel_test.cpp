@@ -137,6 +137,62 @@ TEST_P(KernelTest, InPlaceMatchesScalar) {
     }
 }
 
+// Every mask of kept bytes, at every length past the unrolled loops and
+// every start within a four-byte group, against guard pages, out of place
+// and in place.
+TEST_P(KernelTest, KeepingMatchesScalarAndStaysInBounds) {
+    ASSERT_TRUE(page_.ok());
+    const ContrastTable table = TableFor(150);
+    constexpr size_t kGuard = 64;
+    constexpr uint8_t kGuardByte = 0xA5;
+    for (size_t n = 0; n <= 300; ++n) {
+        const std::vector<uint8_t> input = RandomBytes(n, static_cast<uint32_t>(n + 7));
+        for (unsigned keep = 0; keep < 16; ++keep) {
+            std::vector<uint8_t> expected(n);
+            bmpc::ContrastKernelKeepingScalar(input.data(), expected.data(), n, table, keep);
+            const std::string where = std::string(kernel_.name) + " n=" + std::to_string(n) +
+                                      " keep=" + std::to_string(keep);
+            uint8_t* in = page_.end() - n;
+            if (n != 0) std::memcpy(in, input.data(), n);
+            std::vector<uint8_t> actual(kGuard + n + kGuard, kGuardByte);
+            kernel_.applyKeeping(in, actual.data() + kGuard, n, table, keep);
+            ASSERT_EQ(std::vector<uint8_t>(actual.begin() + kGuard, actual.end() - kGuard),
+                      expected)
+                << where;
+            for (size_t i = 0; i < kGuard; ++i) {
+                ASSERT_EQ(actual[i], kGuardByte) << where << ": written before the output";
+                ASSERT_EQ(actual[kGuard + n + i], kGuardByte) << where << ": written after it";
+            }
+            uint8_t* block = page_.begin();
+            if (n != 0) std::memcpy(block, input.data(), n);
+            kernel_.applyKeeping(block, block, n, table, keep);
+            ASSERT_EQ(std::vector<uint8_t>(block, block + n), expected) << where << " in place";
+        }
+    }
+}
+
+// The scalar keeping kernel, that the others are held to, against the
+// builder's curve.
+TEST(KeepingKernel, KeptBytesStayAndTheOthersFollowTheCurve) {
+    const ContrastTable table = TableFor(150);
+    std::vector<uint8_t> input(256);
+    for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i * 37);
+    for (const unsigned keep : {0u, 0b1000u, 0b0001u, 0b0110u, 15u}) {
+        std::vector<uint8_t> out(input.size());
+        bmpc::ContrastKernelKeepingScalar(input.data(), out.data(), input.size(), table, keep);
+        for (size_t i = 0; i < input.size(); ++i) {
+            const bool kept = ((keep >> (i % 4)) & 1u) != 0;
+            ASSERT_EQ(out[i], kept ? input[i] : bmptest::ExpectedByte(input[i], 150))
+                << "keep " << keep << " byte " << i;
+        }
+    }
+    // A run that starts within a group sees the mask turned to its phase.
+    EXPECT_EQ(bmpc::KeepAtPhase(0b1000, 0), 0b1000u);
+    EXPECT_EQ(bmpc::KeepAtPhase(0b1000, 1), 0b0100u);
+    EXPECT_EQ(bmpc::KeepAtPhase(0b1000, 3), 0b0001u);
+    EXPECT_EQ(bmpc::KeepAtPhase(0b0011, 2), 0b1100u);
+}
+
 std::string KernelName(const testing::TestParamInfo<size_t>& info) {
     size_t count = 0;
     return bmpc::AllKernels(count)[info.param].name;

@@ -6,16 +6,14 @@
 // builds skip them all: the peers are host programs run through a POSIX shell.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "call_harness.h"
+#include "peer_tools.h"
 #include "platform.h"
 
 namespace fs = std::filesystem;
@@ -24,114 +22,7 @@ using bmptest::GetLE;
 
 namespace {
 
-// ------------------------------------------------------------------ peers
-
-std::string Shell(const std::string& command) {
-    std::string output;
-    if (std::FILE* pipe = popen(command.c_str(), "r")) {
-        std::array<char, 4096> chunk{};
-        size_t got = 0;
-        while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
-            output.append(chunk.data(), got);
-        pclose(pipe);
-    }
-    return output;
-}
-
-// Pillow is a module of whichever interpreter has it: Debian's, or one
-// first on PATH.
-std::string FindPillowPython() {
-    for (const char* python : {"python3", "/usr/bin/python3"}) {
-        const std::string probe = std::string(python) + " -c 'import PIL' 2>/dev/null && echo yes";
-        if (Shell(probe) == "yes\n") return python;
-    }
-    return "";
-}
-
-const std::string& Python() {
-    static const std::string python = FindPillowPython();
-    return python;
-}
-
-enum Peer { kImageMagick, kGraphicsMagick, kFfmpeg, kNetpbm, kPillow, kNoPeer };
-constexpr const char* kPeerNames[] = {"ImageMagick", "GraphicsMagick", "ffmpeg", "netpbm",
-                                      "Pillow"};
-
-bool Installed(Peer peer) {
-    static const std::array<bool, 5> installed = [] {
-        return std::array<bool, 5>{
-            Shell("convert -version 2>/dev/null").find("ImageMagick") != std::string::npos,
-            Shell("gm version 2>/dev/null").find("GraphicsMagick") != std::string::npos,
-            Shell("ffmpeg -version 2>/dev/null").find("ffmpeg version") != std::string::npos,
-            Shell("ppmtobmp --version 2>&1; bmptopnm --version 2>&1").find("Netpbm") !=
-                std::string::npos,
-            !Python().empty(),
-        };
-    }();
-    return peer == kNoPeer || installed[peer];
-}
-
-bool PeersRequired() {
-    return std::getenv("BMPCONTRAST_REQUIRE_PEERS") != nullptr ||
-           std::getenv("BMPCONTRAST_REQUIRE_IMAGEMAGICK") != nullptr;
-}
-
-#define REQUIRE_PEER(peer)                                                              \
-    do {                                                                                \
-        if (!Installed(peer)) {                                                         \
-            if (PeersRequired()) FAIL() << kPeerNames[peer] << " is required here";     \
-            GTEST_SKIP() << kPeerNames[peer] << " is not installed: its cases skipped"; \
-        }                                                                               \
-    } while (0)
-
-// An RGB profile for the variants that embed one.
-std::string IccProfile() {
-    for (const char* path :
-         {"/usr/share/color/icc/sRGB.icc", "/usr/share/color/icc/compatibleWithAdobeRGB1998.icc",
-          "/usr/share/color/icc/ghostscript/a98.icc"}) {
-        if (fs::exists(path)) return path;
-    }
-    return "";
-}
-
-// ---------------------------------------------------------------- sources
-
-void WriteNetpbm(const fs::path& path, const char* magic, int width, int height, int channels,
-                 std::mt19937& random, int colours = 0) {
-    std::string header = std::string(magic) + "\n" + std::to_string(width) + " " +
-                         std::to_string(height) + "\n255\n";
-    if (channels == 4) {
-        header = "P7\nWIDTH " + std::to_string(width) + "\nHEIGHT " + std::to_string(height) +
-                 "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
-    }
-    Bytes bytes(header.begin(), header.end());
-    // A few colours make the encoders choose a colour table.
-    std::vector<std::array<uint8_t, 3>> palette(static_cast<size_t>(colours));
-    for (auto& entry : palette)
-        for (auto& c : entry) c = static_cast<uint8_t>(random());
-    for (int i = 0; i < width * height; ++i) {
-        if (colours > 0) {
-            const auto& entry = palette[random() % palette.size()];
-            bytes.insert(bytes.end(), entry.begin(), entry.end());
-        } else {
-            for (int c = 0; c < channels; ++c) bytes.push_back(static_cast<uint8_t>(random()));
-        }
-    }
-    bmptest::WriteFile(path.string(), bytes);
-}
-
-// Pseudo-random pictures every encoder reads: 13x7 RGB, RGB with alpha, few
-// colours, grey; rows of every pad (widths 1 to 7) and a single pixel.
-void WriteSources(const fs::path& dir) {
-    std::mt19937 random(9);
-    WriteNetpbm(dir / "rgb.ppm", "P6", 13, 7, 3, random);
-    WriteNetpbm(dir / "alpha.pam", "", 13, 7, 4, random);
-    WriteNetpbm(dir / "few.ppm", "P6", 13, 7, 3, random, 40);
-    WriteNetpbm(dir / "grey.pgm", "P5", 13, 7, 1, random);
-    for (int width = 1; width <= 7; ++width)
-        WriteNetpbm(dir / ("w" + std::to_string(width) + ".ppm"), "P6", width, 3, 3, random);
-    WriteNetpbm(dir / "w1x1.ppm", "P6", 1, 1, 3, random);
-}
+using namespace bmptest::peers;
 
 // --------------------------------------------------------------- variants
 
@@ -230,123 +121,6 @@ std::vector<Variant> Variants(Peer peer) {
             break;
     }
     return {};
-}
-
-std::string Replace(std::string text, const std::string& key, const std::string& value) {
-    for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at))
-        text.replace(at, key.size(), value), at += value.size();
-    return text;
-}
-
-// Runs every variant's command in one shell.
-void Encode(const fs::path& dir, const std::vector<Variant>& variants) {
-    std::string script = "cd '" + dir.string() + "' && (";
-    for (const Variant& v : variants) {
-        script += Replace(Replace(v.command, "{src}", v.source), "{out}", v.name + ".bmp") +
-                  " 2>/dev/null; ";
-    }
-    Shell(script + ") >/dev/null 2>&1");
-}
-
-// ----------------------------------------------------------------- decoding
-
-using Rgba = std::array<uint8_t, 4>;
-
-struct Decoded {
-    bool ok = false;
-    std::vector<Rgba> pixels;  // top row first
-};
-
-// Raw RGBA, or a binary PPM/PGM (netpbm), as RGBA.
-Decoded ReadDecoded(const fs::path& path) {
-    Decoded d;
-    if (!fs::exists(path) || fs::file_size(path) == 0) return d;
-    const Bytes bytes = bmptest::ReadFile(path.string());
-    if (path.extension() != ".pnm") {
-        for (size_t i = 0; i + 3 < bytes.size(); i += 4)
-            d.pixels.push_back({bytes[i], bytes[i + 1], bytes[i + 2], bytes[i + 3]});
-        d.ok = !d.pixels.empty();
-        return d;
-    }
-    // P5/P6 with maxval 255: magic, width, height, maxval, one whitespace byte.
-    if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) return d;
-    size_t at = 2;
-    uint32_t fields[3] = {};
-    for (uint32_t& field : fields) {
-        while (at < bytes.size() && (std::isspace(bytes[at]) != 0 || bytes[at] == '#')) {
-            if (bytes[at] == '#')
-                while (at < bytes.size() && bytes[at] != '\n') ++at;
-            else
-                ++at;
-        }
-        while (at < bytes.size() && std::isdigit(bytes[at]) != 0)
-            field = field * 10 + bytes[at++] - '0';
-    }
-    ++at;
-    const size_t channels = bytes[1] == '6' ? 3 : 1;
-    if (fields[2] != 255) return d;
-    for (size_t i = at; i + channels <= bytes.size(); i += channels) {
-        const uint8_t r = bytes[i];
-        d.pixels.push_back(channels == 3 ? Rgba{r, bytes[i + 1], bytes[i + 2], 255}
-                                         : Rgba{r, r, r, 255});
-    }
-    d.ok = d.pixels.size() == static_cast<size_t>(fields[0]) * fields[1];
-    return d;
-}
-
-struct Decoder {
-    Peer peer;
-    const char* suffix;
-    bool readsAlpha;  // the fourth byte of a 32-bit pixel
-};
-
-// Pillow reads a 32-bit BI_RGB pixel as RGB and a padding byte; netpbm has
-// no alpha in PPM.
-constexpr Decoder kDecoders[] = {
-    {kImageMagick, ".im.rgba", true}, {kGraphicsMagick, ".gm.rgba", true},
-    {kFfmpeg, ".ff.rgba", true},      {kNetpbm, ".pnm", false},
-    {kPillow, ".pil.rgba", false},
-};
-
-// Decodes every file with every installed decoder, one process per decoder
-// where the decoder has a batch mode.
-void DecodeAll(const fs::path& dir, const std::vector<fs::path>& files) {
-    std::string im, gm, ff, ffOut, pnm, pil;
-    for (size_t i = 0; i < files.size(); ++i) {
-        const std::string s = files[i].string();
-        im += " '" + s + "'";
-        gm += "convert " + s + " -depth 8 rgba:" + s + ".gm.rgba\n";
-        ff += " -i '" + s + "'";
-        ffOut += " -map " + std::to_string(i) + " -f rawvideo -pix_fmt rgba '" + s + ".ff.rgba'";
-        pnm += "bmptopnm '" + s + "' >'" + s + ".pnm' 2>/dev/null; ";
-        pil += " '" + s + "'";
-    }
-    if (Installed(kImageMagick)) {
-        // mogrify writes NAME.rgba beside NAME.bmp; renamed to the suffix.
-        Shell("mogrify -depth 8 -format rgba" + im + " >/dev/null 2>&1");
-        for (const fs::path& f : files) {
-            fs::path raw = f;
-            raw.replace_extension(".rgba");
-            std::error_code ignored;
-            fs::rename(raw, f.string() + ".im.rgba", ignored);
-        }
-    }
-    if (Installed(kGraphicsMagick)) {
-        const fs::path script = dir / "decode.gm";
-        bmptest::WriteFile(script.string(), Bytes(gm.begin(), gm.end()));
-        Shell("gm batch -stop-on-error off -echo off -feedback off '" + script.string() +
-              "' >/dev/null 2>&1");
-    }
-    if (Installed(kFfmpeg))
-        Shell("ffmpeg -v quiet -y" + ff + ffOut + " </dev/null >/dev/null 2>&1");
-    if (Installed(kNetpbm)) Shell("(" + pnm + ") >/dev/null 2>&1");
-    if (Installed(kPillow)) {
-        Shell(Python() +
-              " -c \"import sys\nfrom PIL import Image\nfor p in sys.argv[1:]:\n"
-              "  try: open(p + '.pil.rgba', 'wb').write(Image.open(p).convert('RGBA').tobytes())\n"
-              "  except Exception: pass\" " +
-              pil + " >/dev/null 2>&1");
-    }
 }
 
 // What a decoder should show for `file` after the curve at `level`, top row
@@ -451,7 +225,9 @@ TEST_P(PeerInterop, EveryVariantConvertsAndEveryDecoderReadsTheOutput) {
             variants.push_back({name, "", "", layout.bitCount, 40});
         }
     } else {
-        Encode(scratch_.path(), variants);
+        std::vector<Command> commands;
+        for (const Variant& v : variants) commands.push_back({v.name, v.command, v.source});
+        Encode(scratch_.path(), commands);
     }
 
     std::vector<fs::path> decodeList;
@@ -559,7 +335,7 @@ TEST_F(PeerRefusals, DepthsAndCompressionsTheLibraryDoesNotRead) {
     WriteSources(scratch_.path());
     std::mt19937 random(4);
     WriteNetpbm(Path("few16.ppm"), "P6", 13, 7, 3, random, 12);
-    std::vector<Variant> commands;
+    std::vector<Command> commands;
     for (const Refusal& r : refusals) {
         if (!Installed(r.encoder)) {
             if (PeersRequired()) FAIL() << kPeerNames[r.encoder] << " is required here";
@@ -567,7 +343,7 @@ TEST_F(PeerRefusals, DepthsAndCompressionsTheLibraryDoesNotRead) {
                         r.name.c_str());
             continue;
         }
-        commands.push_back({r.name, r.command, r.source, 0, 0});
+        commands.push_back({r.name, r.command, r.source});
     }
     Encode(scratch_.path(), commands);
     for (const Refusal& r : refusals) {

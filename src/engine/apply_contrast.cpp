@@ -33,7 +33,7 @@ void ForEachPixelRun(size_t n, uint64_t offset, const PixelGeometry& geometry, V
 
 void ApplyContrast(const uint8_t* in, uint8_t* out, const PixelGeometry& geometry,
                    const ContrastTable& table) {
-    const ContrastKernel kernel = SelectKernel();
+    const ContrastKernel kernel = SelectKernel().apply;
     const auto size = static_cast<size_t>(geometry.size);
     // Pads first: the kernel then overwrites every pixel byte.
     if (geometry.rowBytes != geometry.stride) std::memcpy(out, in, size);
@@ -48,9 +48,33 @@ void ApplyContrastInPlace(uint8_t* pixels, const PixelGeometry& geometry,
 
 void ApplyContrastSpan(uint8_t* data, size_t n, uint64_t offset, const PixelGeometry& geometry,
                        const ContrastTable& table) {
-    const ContrastKernel kernel = SelectKernel();
+    const ContrastKernel kernel = SelectKernel().apply;
     ForEachPixelRun(n, offset, geometry,
                     [&](size_t at, size_t count) { kernel(data + at, data + at, count, table); });
+}
+
+void ApplyContrastSpanKeeping(uint8_t* data, size_t n, uint64_t offset,
+                              const PixelGeometry& geometry, const ContrastTable& table,
+                              unsigned keep) {
+    const KeepingKernel kernel = SelectKernel().applyKeeping;
+    const auto stride = static_cast<uint64_t>(geometry.stride);
+    ForEachPixelRun(n, offset, geometry, [&](size_t at, size_t count) {
+        // Rows of four-byte pixels start on a multiple of four.
+        const auto phase = static_cast<unsigned>((offset + at) % stride % 4);
+        kernel(data + at, data + at, count, table, KeepAtPhase(keep, phase));
+    });
+}
+
+void ApplyContrastToTable(uint8_t* data, size_t n, uint64_t offset, uint32_t entrySize,
+                          const ContrastTable& table) {
+    const KernelInfo& kernel = SelectKernel();
+    if (entrySize == 3) {
+        kernel.apply(data, data, n, table);
+        return;
+    }
+    // Blue, green, red, then the reserved byte, kept.
+    kernel.applyKeeping(data, data, n, table,
+                        KeepAtPhase(0b1000, static_cast<unsigned>(offset % 4)));
 }
 
 uint8_t MaxPixelByte(const uint8_t* data, size_t n, uint64_t offset,

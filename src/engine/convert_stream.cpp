@@ -69,6 +69,18 @@ class Stager {
     bool ok_ = true;
 };
 
+// Colour mode: the colour-table bytes among the `n` carried bytes at `data`,
+// which start at `position` in the file, through the curve.
+void CurveTableBytes(const Description& d, uint8_t* data, size_t n, int64_t position,
+                     const ContrastTable& table) {
+    const int64_t tableEnd = d.tableStart + int64_t{d.tableEntries} * d.entrySize;
+    const int64_t from = std::max(position, d.tableStart);
+    const int64_t to = std::min(position + static_cast<int64_t>(n), tableEnd);
+    if (from >= to) return;
+    ApplyContrastToTable(data + (from - position), static_cast<size_t>(to - from),
+                         static_cast<uint64_t>(from - d.tableStart), d.entrySize, table);
+}
+
 bool Cancelled(const std::atomic<bool>* cancel) {
     return cancel != nullptr && cancel->load(std::memory_order_relaxed);
 }
@@ -105,31 +117,43 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
     std::memcpy(stage.Free(), headers, headerBytes);
     stage.Commit(headerBytes);
 
-    // The bytes between the headers and the pixels; any the file lacks are
-    // zero, as the exported call's block holds them.
+    // The bytes between the headers and the pixels, the first of them
+    // perhaps read by DescribeFile already; any the file lacks are zero, as
+    // the exported call's block holds them. Colour mode curves the colour
+    // table among them, as far as the file has it.
     bool firstCarried = true;
+    const uint8_t* ahead = d.ahead;
+    size_t aheadLeft = std::min<size_t>(d.aheadSize, d.plan.carried);
+    int64_t position = d.headersEnd;
     for (size_t left = d.plan.carried; left != 0;) {
         if (Cancelled(cancel)) return r.cancelled = true, r;
         const size_t take = stage.Room(left);
         uint8_t* at = stage.Free();
-        const size_t got = ReadUpTo(in, at, take);
+        size_t got = std::min(take, aheadLeft);
+        std::memcpy(at, ahead, got);
+        ahead += got;
+        aheadLeft -= got;
+        got += ReadUpTo(in, at + got, take - got);
         std::memset(at + got, 0, take - got);
         if (firstCarried) r.palette = ReadPalette(d, at, take);
         firstCarried = false;
+        if (d.treatment == Treatment::ColourTable) CurveTableBytes(d, at, got, position, table);
         stage.Commit(take);
         left -= take;
+        position += static_cast<int64_t>(take);
     }
 
     // A stream already at the offset is left where it is: a pipe cannot be
     // sought, and one that can is not asked to drop what it buffered.
-    const int64_t position = int64_t{d.headersEnd} + static_cast<int64_t>(d.plan.carried);
     if (d.file.bfOffBits >= 0 && d.file.bfOffBits != position) in.SeekTo(d.file.bfOffBits);
 
     // Once the file runs out, the rest of the pixel data is zero bytes.
     for (uint32_t k = 0; k < r.palette.entries; ++k) {
         r.indicesMoved = r.indicesMoved || table.map[k] != k;
     }
-    const bool watchIndices = r.palette.entries != 0 && r.palette.entries < 256;
+    const bool watchIndices =
+        d.treatment == Treatment::EveryByte && r.palette.entries != 0 && r.palette.entries < 256;
+    const unsigned keep = ~unsigned{d.curvedBytes} & 15u;
     uint8_t mostIndex = 0;
     bool shortRead = false;
     const auto pixelBytes = static_cast<size_t>(d.geometry.size);
@@ -145,7 +169,11 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
         if (watchIndices) {
             mostIndex = std::max(mostIndex, MaxPixelByte(at, take, done, d.geometry));
         }
-        ApplyContrastSpan(at, take, done, d.geometry, table);
+        if (d.treatment == Treatment::EveryByte) {
+            ApplyContrastSpan(at, take, done, d.geometry, table);
+        } else if (d.treatment == Treatment::ColourBytes) {
+            ApplyContrastSpanKeeping(at, take, done, d.geometry, table, keep);
+        }
         stage.Commit(take);
         done += take;
     }
@@ -176,9 +204,9 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
 }
 
 StreamResult ConvertStream(ByteSource& in, ByteSink& out, int32_t level, uint8_t* buffer,
-                           size_t bufferSize, const std::atomic<bool>* cancel) {
+                           size_t bufferSize, const std::atomic<bool>* cancel, Mode mode) {
     Description d;
-    Describe(in, level, d);
+    Describe(in, level, d, mode);
     return ConvertDescribed(d, level, in, out, buffer, bufferSize, cancel);
 }
 

@@ -6,17 +6,25 @@
 
 namespace bmpc {
 
+namespace {
+
+// Widened so that a huge width cannot overflow. Rows of 1- and 4-bit
+// pixels end in the byte that holds their last pixel.
+int64_t RowBytes(int32_t width, int32_t bitsPerPixel) {
+    return (static_cast<int64_t>(width) * bitsPerPixel + 7) / 8;
+}
+
+}  // namespace
+
 int32_t RowPadding(int32_t width, int32_t bitsPerPixel) {
-    // Widened so that a huge width cannot overflow; only the residue matters.
-    const int64_t rowBytes = static_cast<int64_t>(width) * (bitsPerPixel / 8);
-    return static_cast<int32_t>((4 - rowBytes % 4) % 4);
+    return static_cast<int32_t>((4 - RowBytes(width, bitsPerPixel) % 4) % 4);
 }
 
 bool ComputeGeometry(int32_t width, int32_t height, int32_t bitsPerPixel, PixelGeometry& geometry) {
     constexpr int64_t kMax = kMaxPixelDataBytes;
     if (height == std::numeric_limits<int32_t>::min()) return false;
     const int32_t bytesPerPixel = bitsPerPixel / 8;
-    const int64_t rowBytes = static_cast<int64_t>(width) * bytesPerPixel;
+    const int64_t rowBytes = RowBytes(width, bitsPerPixel);
     const int64_t stride = rowBytes + RowPadding(width, bitsPerPixel);
     const int64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
     if (stride > kMax || stride * rows > kMax) return false;

@@ -7,8 +7,8 @@
 namespace bmptest {
 
 uint32_t Stride(int32_t width, uint16_t bitCount) {
-    const uint64_t rowBytes = static_cast<uint64_t>(width) * (bitCount / 8u);
-    return static_cast<uint32_t>((rowBytes + 3) / 4 * 4);
+    const uint64_t bits = static_cast<uint64_t>(width) * bitCount;
+    return static_cast<uint32_t>((bits + 31) / 32 * 4);
 }
 
 uint32_t GetLE(const Bytes& bytes, size_t offset, size_t size) {
@@ -23,17 +23,23 @@ void PutLE(Bytes& bytes, size_t offset, size_t size, uint32_t value) {
 }
 
 Bytes BuildBmp(const BmpLayout& layout) {
+    const uint16_t bits = layout.bitCount;
+    const bool indexed = bits == 1 || bits == 4 || bits == 8;
     const int32_t palette =
-        layout.paletteEntries >= 0 ? layout.paletteEntries : (layout.bitCount == 8 ? 256 : 0);
+        layout.paletteEntries >= 0 ? layout.paletteEntries : (indexed ? 1 << bits : 0);
     const bool core = layout.infoSize == 12;
-    const uint32_t headerEnd = 14 + (core ? 12 : std::max<uint32_t>(layout.infoSize, 40));
+    const uint32_t infoEnd = 14 + (core ? 12 : std::max<uint32_t>(layout.infoSize, 40));
+    const auto maskBytes = static_cast<uint32_t>(4 * layout.masks.size());
+    const uint32_t headerEnd = infoEnd + (layout.infoSize == 40 ? maskBytes : 0);
     const uint32_t pixelsAt = headerEnd + (core ? 3u : 4u) * static_cast<uint32_t>(palette);
     const auto rows = static_cast<uint64_t>(layout.height < 0 ? -static_cast<int64_t>(layout.height)
                                                               : layout.height);
-    const uint32_t stride = layout.width > 0 ? Stride(layout.width, layout.bitCount) : 0;
+    const uint32_t stride = layout.width > 0 ? Stride(layout.width, bits) : 0;
     const uint32_t rowBytes =
-        layout.width > 0 ? static_cast<uint32_t>(layout.width) * (layout.bitCount / 8u) : 0;
-    const uint64_t pixelBytes = static_cast<uint64_t>(stride) * rows;
+        layout.width > 0 ? static_cast<uint32_t>((uint64_t{uint32_t(layout.width)} * bits + 7) / 8)
+                         : 0;
+    const uint64_t pixelBytes =
+        layout.pixels.empty() ? static_cast<uint64_t>(stride) * rows : layout.pixels.size();
     if (pixelBytes > (uint64_t{1} << 31)) throw std::length_error("BuildBmp: image too large");
 
     // At most 2^31 pixel bytes: fits size_t on 32-bit targets too.
@@ -46,12 +52,12 @@ Bytes BuildBmp(const BmpLayout& layout) {
         PutLE(file, 18, 2, static_cast<uint32_t>(layout.width));
         PutLE(file, 20, 2, static_cast<uint32_t>(layout.height));
         PutLE(file, 22, 2, 1);
-        PutLE(file, 24, 2, layout.bitCount);
+        PutLE(file, 24, 2, bits);
     } else {
         PutLE(file, 18, 4, static_cast<uint32_t>(layout.width));
         PutLE(file, 22, 4, static_cast<uint32_t>(layout.height));
         PutLE(file, 26, 2, 1);
-        PutLE(file, 28, 2, layout.bitCount);
+        PutLE(file, 28, 2, bits);
         PutLE(file, 30, 4, layout.compression);
         PutLE(file, 34, 4, static_cast<uint32_t>(pixelBytes));
         PutLE(file, 38, 4, 2835);
@@ -59,7 +65,12 @@ Bytes BuildBmp(const BmpLayout& layout) {
         PutLE(file, 46, 4, static_cast<uint32_t>(palette));
     }
     // Header tail and palette: recognisable bytes that must come out unchanged.
-    for (uint32_t i = headerEnd; i < pixelsAt; ++i) file[i] = static_cast<uint8_t>(i * 7 + 3);
+    for (uint32_t i = infoEnd; i < pixelsAt; ++i) file[i] = static_cast<uint8_t>(i * 7 + 3);
+    for (size_t k = 0; k < layout.masks.size(); ++k) PutLE(file, 54 + 4 * k, 4, layout.masks[k]);
+    if (!layout.pixels.empty()) {
+        std::copy(layout.pixels.begin(), layout.pixels.end(), file.begin() + pixelsAt);
+        return file;
+    }
     // Pixels cycle through every byte value; pad bytes are never zero, so a
     // pad byte that went through the curve or was zeroed shows.
     uint32_t state = layout.seed * 2654435761u + 12345u;
@@ -72,6 +83,37 @@ Bytes BuildBmp(const BmpLayout& layout) {
         }
     }
     return file;
+}
+
+Bytes RleData(int32_t width, int32_t height, uint16_t bitCount, uint32_t colours, uint32_t seed) {
+    uint32_t state = seed * 2654435761u + 777u;
+    auto index = [&] {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<uint8_t>((state >> 16) % colours);
+    };
+    auto pair = [&] { return static_cast<uint8_t>(index() << 4 | index()); };
+    Bytes data;
+    for (int32_t y = 0; y < height; ++y) {
+        bool absolute = y % 2 == 1;
+        for (int32_t x = 0; x < width; absolute = !absolute) {
+            const int32_t left = width - x;
+            if (absolute && left >= 3) {
+                // 0, n, then n indices (two to a byte in RLE4), to a 16-bit boundary.
+                const auto n = static_cast<uint8_t>(std::min(left, 3 + int32_t(state >> 29)));
+                data.insert(data.end(), {0, n});
+                const size_t bytes = bitCount == 8 ? n : (n + 1u) / 2;
+                for (size_t b = 0; b < bytes; ++b) data.push_back(bitCount == 8 ? index() : pair());
+                if (bytes % 2 != 0) data.push_back(0);
+                x += n;
+            } else {
+                const auto n = static_cast<uint8_t>(std::min(left, 1 + int32_t(state >> 30)));
+                data.insert(data.end(), {n, bitCount == 8 ? index() : pair()});
+                x += n;
+            }
+        }
+        data.insert(data.end(), {0, static_cast<uint8_t>(y + 1 == height ? 1 : 0)});
+    }
+    return data;
 }
 
 uint8_t ExpectedByte(uint8_t value, int32_t level) {
@@ -179,6 +221,47 @@ Expected Predict(const Bytes& input, int32_t level) {
               e.file.begin() + static_cast<std::ptrdiff_t>(kept + size));
     e.out = "Success: Contrast adjustment applied.\n";
     return e;
+}
+
+Bytes PredictColourOutput(const Bytes& input, int32_t level) {
+    Bytes out = input;
+    const ReadFields f = Fields(input);
+    const size_t offBits = GetLE(input, 10, 4);
+    auto curve = [&](size_t at) { out[at] = ExpectedByte(out[at], level); };
+    if (f.bitCount <= 8) {
+        const size_t entry = f.core ? 3 : 4;
+        const size_t start = f.core ? 26 : 14 + GetLE(input, 14, 4);
+        const uint32_t used = f.core ? 0 : GetLE(input, 46, 4);
+        const uint32_t reachable = 1u << f.bitCount;
+        const size_t entries = std::min<size_t>(used != 0 ? std::min(used, reachable) : reachable,
+                                                (offBits - start) / entry);
+        for (size_t k = 0; k < entries; ++k) {
+            for (size_t c = 0; c < 3; ++c) curve(start + k * entry + c);
+        }
+        return out;
+    }
+    // Bytes of a pixel that go through the curve: all three of 24-bit ones;
+    // of 32-bit ones those the red, green and blue masks cover (which stand
+    // at 54, 58 and 62 in every header that has them), or the first three.
+    unsigned curved = f.bitCount == 24 ? 7u : 0u;
+    if (f.bitCount == 32 && f.compression == 0) curved = 7u;
+    if (f.bitCount == 32 && f.compression != 0) {
+        for (size_t c = 0; c < 3; ++c) {
+            const uint32_t mask = GetLE(input, 54 + 4 * c, 4);
+            for (unsigned k = 0; k < 4; ++k) {
+                if (mask == 0xFFu << (8 * k)) curved |= 1u << k;
+            }
+        }
+    }
+    const size_t bytesPerPixel = f.bitCount / 8u;
+    const size_t stride = Stride(f.width, static_cast<uint16_t>(f.bitCount));
+    const auto rows = static_cast<size_t>(f.height < 0 ? -int64_t{f.height} : f.height);
+    for (size_t r = 0; r < rows; ++r) {
+        for (size_t i = 0; i < static_cast<size_t>(f.width) * bytesPerPixel; ++i) {
+            if ((curved >> (i % bytesPerPixel % 4)) & 1u) curve(offBits + r * stride + i);
+        }
+    }
+    return out;
 }
 
 uint64_t DeclaredPixelBytes(const Bytes& input) {

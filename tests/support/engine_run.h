@@ -37,20 +37,34 @@ inline void SplitLines(const bmpc::Diagnostics& lines, std::string& out, std::st
 }
 
 // `source` at its start, converted through a buffer of `chunk` bytes.
-inline StreamOutcome RunEngine(bmpc::ByteSource& source, int32_t level, size_t chunk) {
+inline StreamOutcome RunEngine(bmpc::ByteSource& source, int32_t level, size_t chunk,
+                               bmpc::Mode mode = bmpc::Mode::Contract) {
     StreamOutcome o;
     std::vector<uint8_t> buffer(chunk);
     BytesSink sink;
-    o.raw = bmpc::ConvertStream(source, sink, level, buffer.data(), buffer.size());
+    o.raw = bmpc::ConvertStream(source, sink, level, buffer.data(), buffer.size(), nullptr, mode);
     o.result = o.raw.result;
     SplitLines(o.raw.lines, o.out, o.err);
     o.file = std::move(sink.bytes);
     return o;
 }
 
-inline StreamOutcome RunEngine(const Bytes& input, int32_t level, size_t chunk) {
+inline StreamOutcome RunEngine(const Bytes& input, int32_t level, size_t chunk,
+                               bmpc::Mode mode = bmpc::Mode::Contract) {
     bmpc::MemorySource source(input.data(), input.size());
-    return RunEngine(source, level, chunk);
+    return RunEngine(source, level, chunk, mode);
 }
+
+// A source that cannot tell its size, as a pipe.
+class UnsizedSource final : public bmpc::ByteSource {
+  public:
+    explicit UnsizedSource(const Bytes& bytes) : inner_(bytes.data(), bytes.size()) {}
+    size_t Read(uint8_t* into, size_t n) noexcept override { return inner_.Read(into, n); }
+    bool SeekTo(int64_t) noexcept override { return false; }
+    int64_t Size() noexcept override { return 0; }
+
+  private:
+    bmpc::MemorySource inner_;
+};
 
 }  // namespace bmptest

@@ -50,6 +50,31 @@ BMPC_VBMI_TARGET void ContrastKernelAvx512Vbmi(const uint8_t* in, uint8_t* out, 
     }
 }
 
+// Bit j of the blend mask is bit (j % 4) of `keep`: each nibble is `keep`.
+// Every step starts a multiple of 64 bytes in, so one mask serves them all.
+BMPC_VBMI_TARGET void ContrastKernelKeepingAvx512Vbmi(const uint8_t* in, uint8_t* out, size_t n,
+                                                      const ContrastTable& table, unsigned keep) {
+    const VbmiTable t{_mm512_loadu_si512(table.map), _mm512_loadu_si512(table.map + 64),
+                      _mm512_loadu_si512(table.map + 128), _mm512_loadu_si512(table.map + 192)};
+    const __mmask64 kept = 0x1111111111111111u * (keep & 15u);
+    size_t i = 0;
+    for (; i + 128 <= n; i += 128) {
+        const __m512i a = _mm512_loadu_si512(in + i);
+        const __m512i b = _mm512_loadu_si512(in + i + 64);
+        _mm512_storeu_si512(out + i, _mm512_mask_blend_epi8(kept, Lookup(a, t), a));
+        _mm512_storeu_si512(out + i + 64, _mm512_mask_blend_epi8(kept, Lookup(b, t), b));
+    }
+    for (; i + 64 <= n; i += 64) {
+        const __m512i a = _mm512_loadu_si512(in + i);
+        _mm512_storeu_si512(out + i, _mm512_mask_blend_epi8(kept, Lookup(a, t), a));
+    }
+    if (i < n) {
+        const __mmask64 mask = (uint64_t{1} << (n - i)) - 1;  // n - i < 64
+        const __m512i v = _mm512_maskz_loadu_epi8(mask, in + i);
+        _mm512_mask_storeu_epi8(out + i, mask, _mm512_mask_blend_epi8(kept, Lookup(v, t), v));
+    }
+}
+
 bool Avx512VbmiSupported() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&

@@ -52,6 +52,30 @@ void ContrastKernelNeon(const uint8_t* in, uint8_t* out, size_t n, const Contras
     }
 }
 
+// Every step starts a multiple of 16 bytes in, so one select pattern serves
+// them all; built from bytes, it holds on either byte order.
+void ContrastKernelKeepingNeon(const uint8_t* in, uint8_t* out, size_t n,
+                               const ContrastTable& table, unsigned keep) {
+    const NeonTable t{vld1q_u8_x4(table.map), vld1q_u8_x4(table.map + 64),
+                      vld1q_u8_x4(table.map + 128), vld1q_u8_x4(table.map + 192)};
+    uint8_t pattern[16];
+    for (unsigned j = 0; j < 16; ++j) pattern[j] = (keep >> (j & 3u)) & 1u ? 0xFF : 0;
+    const uint8x16_t kept = vld1q_u8(pattern);
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const uint8x16_t a = vld1q_u8(in + i);
+        vst1q_u8(out + i, vbslq_u8(kept, a, Lookup(a, t)));
+    }
+    if (i < n) {
+        uint8_t block[16] = {};
+        const size_t rest = n - i;
+        std::memcpy(block, in + i, rest);
+        const uint8x16_t a = vld1q_u8(block);
+        vst1q_u8(block, vbslq_u8(kept, a, Lookup(a, t)));
+        std::memcpy(out + i, block, rest);
+    }
+}
+
 bool NeonSupported() { return true; }  // part of the AArch64 base
 
 }  // namespace bmpc

@@ -1,24 +1,33 @@
 #!/usr/bin/env bash
-# End-to-end comparison of the bmpcontrast tool with cp, Pillow and
+# End-to-end comparison of the bmpcontrast tool with cp, the floor
+# (bench/floor.cpp: the simplest correct program for the job), Pillow and
 # ImageMagick on the same files, interleaved round by round in one run.
 #
 #   bench/compare.sh [BUILD_DIR]        (default: build)
 #
 # Environment: ROUNDS (default 7), BATCH_ROUNDS (5), LEVEL (150),
-# SIZES ("100 24 1536": megapixels of the single-file runs, 1536 standing
-# for a 1.5 GiB file), BATCH_FILES (200), SMALL_FILES (10000), TMPDIR (where
-# the single files go; about 5 GB are needed), SHM (tmpfs for the batches,
-# default /dev/shm).
+# SIZES ("100 24 1536": megapixels of the single-file runs, 1 for 1 MP,
+# 1536 standing for a 1.5 GiB file, or WIDTHxHEIGHT), BATCH_FILES (200),
+# SMALL_FILES (10000), TMPDIR (where the single files go; about 5 GB are
+# needed), SHM (tmpfs for the batches, default /dev/shm), CSV (a file to
+# write the figures to, in the columns of docs/performance.csv).
 #
 # Single files: 24-bit, 10000x10000 (100 MP), 6000x4000 (24 MP) and
 # 23168x23170 (1.5 GiB), each command writing a fresh output (the 1.5 GiB
-# file only against cp). Batch: BATCH_FILES 24-bit files of 1 MP, the tool
+# file only against cp and the floor). Batch: BATCH_FILES 24-bit files of 1 MP, the tool
 # with --jobs 2 against cp of the same files into a fresh folder, mogrify
 # and a Pillow loop in one process; then SMALL_FILES files of 822 bytes in
 # one folder, the tool with -r --jobs 2 against cp -r. The tool's outputs are
-# checked byte for byte before anything is timed. Prints per-command medians
-# (wall time and peak resident memory of every command), ratios, and the
-# targets met or not.
+# checked byte for byte before anything is timed, and so is the floor's.
+# Prints per-command medians (wall time, peak resident memory, and the load
+# each ran under), ratios, the targets met or not, and at the end a table
+# of the single files and the figures as CSV rows, for docs/performance.md.
+#
+# Ratios are medians of the ratios within each round, whose commands ran
+# back to back. Next to every figure: the 1-minute load average as each run
+# started, and the free cores while it ran, that is the CPUs less what every
+# other process used of them (from /proc/stat, less the command's own CPU
+# time); both are medians over the command's runs.
 set -euo pipefail
 export LC_ALL=C
 
@@ -34,9 +43,10 @@ shm=${SHM:-/dev/shm}
 
 tool=$build/tools/bmpcontrast
 gen=$build/bench/bmpcontrast_bench_bmp
+floor=$build/bench/bmpcontrast_floor
 py=/usr/bin/python3
 helper=$here/compare.py
-for needed in "$tool" "$gen" /usr/bin/time /usr/bin/convert /usr/bin/mogrify "$py"; do
+for needed in "$tool" "$gen" "$floor" /usr/bin/time /usr/bin/convert /usr/bin/mogrify "$py"; do
   [ -x "$needed" ] || { echo "compare.sh: missing $needed" >&2; exit 2; }
 done
 "$py" -c 'import PIL' 2>/dev/null || { echo "compare.sh: $py lacks PIL (python3-pil)" >&2; exit 2; }
@@ -56,53 +66,95 @@ fi
 # exact; it is timed as a peer doing the same job.
 magick_poly=$(awk -v l="$level" 'BEGIN { f = l / 100; printf "%.9g,%.9g", f, 128 / 255 * (1 - f) }')
 
-echo "bmpcontrast compare: level $level, $rounds rounds (batch: $batch_rounds), $(nproc) CPUs"
+cpus=$(nproc)
+hz=$(getconf CLK_TCK)
+echo "bmpcontrast compare: level $level, $rounds rounds (batch: $batch_rounds), $cpus CPUs"
 echo "load at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-# Runs one command and appends "seconds peak_kb" to $work/times.NAME.
+# CPU time of all processes, in clock ticks: "busy all" (steal counts as
+# busy: those cycles went to someone else).
+cpu_ticks() {
+  local _cpu user nice system idle iowait irq softirq steal _rest
+  read -r _cpu user nice system idle iowait irq softirq steal _rest </proc/stat
+  echo "$((user + nice + system + irq + softirq + steal)) $((user + nice + system + idle + iowait + irq + softirq + steal))"
+}
+
+# Runs one command and appends "seconds peak_kb load free_cores" to
+# $work/times.NAME (see the top for what the last two are).
 timed() {
   local name=$1
   shift
-  local t0 t1
+  local t0 t1 load _ before after
+  read -r load _ </proc/loadavg
+  before=$(cpu_ticks)
   t0=$EPOCHREALTIME
-  if ! /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>"$work/stderr"; then
+  if ! /usr/bin/time -f '%M %U %S' -o "$work/rss" "$@" >/dev/null 2>"$work/stderr"; then
     echo "compare.sh: $name failed:" >&2
     cat "$work/stderr" >&2
     exit 1
   fi
   t1=$EPOCHREALTIME
-  echo "$t0 $t1 $(tail -n 1 "$work/rss")" |
-    awk '{ printf "%.6f %d\n", $2 - $1, $3 }' >>"$work/times.$name"
+  after=$(cpu_ticks)
+  echo "$t0 $t1 $(tail -n 1 "$work/rss") $load $before $after" |
+    awk -v cpus="$cpus" -v hz="$hz" '{
+      wall = $2 - $1; own = $4 + $5
+      busy = ($9 - $7) / hz; span = ($10 - $8) / hz / cpus
+      others = span > 0 ? (busy - own) / span : 0
+      free = cpus - others; free = free < 0 ? 0 : free > cpus ? cpus : free
+      printf "%.6f %d %s %.2f\n", wall, $3, $6, free }' >>"$work/times.$name"
 }
 
-# Median seconds and median peak memory (MB) of a command's runs.
-median_of() {
-  sort -n "$work/times.$1" | awk '{ t[NR] = $1 } END { print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+# Median of a column of numbers on standard input.
+median() {
+  sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
+# Median seconds, peak memory (MB), load and free cores of a command's runs.
+median_of() { cut -d' ' -f1 "$work/times.$1" | median; }
 median_mb() {
   awk '{ print $2 }' "$work/times.$1" | sort -n |
     awk '{ m[NR] = $1 } END { printf "%.0f", m[int((NR + 1) / 2)] / 1024 }'
 }
+median_load() { cut -d' ' -f3 "$@" | median; }
+median_free() { cut -d' ' -f4 "$@" | median; }
+# Median over the rounds of NUM's time over DEN's in the same round.
+ratio_of() {
+  paste -d' ' "$work/times.$1" "$work/times.$2" | awk '{ print $1 / $5 }' | median
+}
 
-# Prints one table row per command, then the ratios to the tool's median.
+# Prints one table row per command, then the ratios to the first one.
 report() {
   local title=$1
   shift
-  local name tool_median
+  local name
   echo
   echo "$title"
-  printf '  %-10s %10s %10s %10s %9s\n' command median_s min_s max_s peak_MB
+  printf '  %-16s %10s %10s %10s %9s %6s %6s\n' command median_s min_s max_s peak_MB load free
   for name in "$@"; do
-    printf '  %-10s %10.3f %10.3f %10.3f %9s\n' "$name" "$(median_of "$name")" \
+    printf '  %-16s %10.3f %10.3f %10.3f %9s %6.2f %6.1f\n' "$name" "$(median_of "$name")" \
       "$(sort -n "$work/times.$name" | head -n 1 | cut -d' ' -f1)" \
-      "$(sort -n "$work/times.$name" | tail -n 1 | cut -d' ' -f1)" "$(median_mb "$name")"
+      "$(sort -n "$work/times.$name" | tail -n 1 | cut -d' ' -f1)" "$(median_mb "$name")" \
+      "$(median_load "$work/times.$name")" "$(median_free "$work/times.$name")"
   done
-  tool_median=$(median_of "$1")
   for name in "${@:2}"; do
-    awk -v a="$tool_median" -v b="$(median_of "$name")" -v t="$1" -v n="$name" \
-      'BEGIN { printf "  %s / %s = %.3f   (%s %.1fx %s)\n", t, n, a / b, t, (a < b) ? b / a : a / b, (a < b) ? "faster" : "slower" }'
+    awk -v r="$(ratio_of "$1" "$name")" -v t="$1" -v n="$name" \
+      'BEGIN { printf "  %s / %s = %.3f   (%s %.1fx %s)\n", t, n, r, t, (r < 1) ? 1 / r : r, (r < 1) ? "faster" : "slower" }'
   done
 }
+
+# The figures in docs/performance.csv's columns, one row per command:
+# "workload name label...", labels matching the names.
+csv_rows() {
+  local workload=$1 n=$2 k
+  shift 2
+  local names=("${@:1:n}") labels=("${@:n+1}")
+  for ((k = 0; k < n; k++)); do
+    printf '%s,%s,%.3f,%s,%.2f,%.1f\n' "$workload" "${labels[k]}" "$(median_of "${names[k]}")" \
+      "$(median_mb "${names[k]}")" "$(median_load "$work/times.${names[k]}")" \
+      "$(median_free "$work/times.${names[k]}")" >>"$work/figures.csv"
+  done
+}
+echo "workload,command,seconds,peak_mb,load,free_cores" >"$work/figures.csv"
+: >"$work/summary.md"
 
 # Checks the median peak memory of a command against a multiple of a file's
 # size: "label name file_bytes max".
@@ -119,10 +171,11 @@ memory_cap() {
     'BEGIN { r = kb / 1024; printf "  target %-26s %.1f MiB (at most %s): %s\n", l, r, m, (r <= m) ? "met" : "NOT met" }'
 }
 
-# Checks a ratio of medians against a target: "label num den max".
+# Checks a median of same-round ratios against a target: "label num den max".
 verdict() {
-  awk -v l="$1" -v a="$(median_of "$2")" -v b="$(median_of "$3")" -v m="$4" \
-    'BEGIN { r = a / b; printf "  target %-26s %.3f (at most %s): %s\n", l, r, m, (r <= m) ? "met" : "NOT met" }'
+  awk -v l="$1" -v r="$(ratio_of "$2" "$3")" -v m="$4" -v load="$(median_load "$work/times.$2")" \
+    -v free="$(median_free "$work/times.$2")" \
+    'BEGIN { printf "  target %-26s %.3f (at most %s): %s   [load %.2f, %.1f free cores]\n", l, r, m, (r <= m) ? "met" : "NOT met", load, free }'
 }
 
 for mp in $sizes; do
@@ -131,7 +184,8 @@ for mp in $sizes; do
     24) width=6000 height=4000 ;;
     1) width=1000 height=1000 ;;
     1536) width=23168 height=23170 ;;
-    *) echo "compare.sh: size $mp MP not known (100, 24, 1 or 1536)" >&2; exit 2 ;;
+    [1-9]*x[1-9]*) width=${mp%x*} height=${mp#*x} ;;
+    *) echo "compare.sh: size $mp not known (100, 24, 1, 1536 or WIDTHxHEIGHT)" >&2; exit 2 ;;
   esac
   in=$work/in$mp.bmp
   out=$work/out.bmp
@@ -139,20 +193,29 @@ for mp in $sizes; do
   # Exactness first: bytes against an independent table and, where Pillow
   # can hold the image, pixels against Pillow's own result with the same
   # table. The 1.5 GiB file is too large for the peers' whole-image memory:
-  # it is timed against cp alone.
+  # it is timed against cp and the floor alone.
   "$tool" "$in" "$out" "$level" >/dev/null
   "$py" "$helper" check "$in" "$out" "$level"
+  rm -f "$out"
+  "$floor" "$in" "$out" "$level"
+  "$py" "$helper" check "$in" "$out" "$level"
+  megabytes=$((width * height * 3 / 1000000))
+  case $mp in
+    1536) size="1.5 GiB" workload="1.5 GiB file" title="1.5 GiB, 24-bit ${width}x${height}" ;;
+    *x*) size=$mp workload="${mp} file ($megabytes MB)" title="${mp}, 24-bit ($megabytes MB)" ;;
+    *) size="$mp MP" workload="${mp} MP file ($megabytes MB)" title="${mp} MP, 24-bit ($megabytes MB)" ;;
+  esac
   if [ "$mp" = 1536 ]; then
-    names=(tool$mp cp$mp)
-    title="1.5 GiB, 24-bit ${width}x${height}"
+    names=("tool$mp" "cp$mp" "floor$mp")
+    labels=(bmpcontrast cp floor)
   else
-    names=(tool$mp cp$mp pillow$mp magick$mp)
-    title="${mp} MP, 24-bit ($((width * height * 3 / 1000000)) MB)"
+    names=("tool$mp" "cp$mp" "floor$mp" "pillow$mp" "magick$mp")
+    labels=(bmpcontrast cp floor Pillow ImageMagick)
     "$py" "$helper" pillow "$in" "$work/pillow.bmp" "$level"
     "$py" "$helper" same-pixels "$out" "$work/pillow.bmp"
   fi
   rm -f "$out" "$work/pillow.bmp"
-  echo "${title%%,*}: tool output checked exactly"
+  echo "${title%%,*}: tool and floor outputs checked exactly"
 
   for ((r = 0; r < rounds; r++)); do
     # Each round starts with a different command, so that none always
@@ -163,6 +226,7 @@ for mp in $sizes; do
       case $name in
         tool*) timed "$name" "$tool" "$in" "$out" "$level" ;;
         cp*) timed "$name" cp "$in" "$out" ;;
+        floor*) timed "$name" "$floor" "$in" "$out" "$level" ;;
         pillow*) timed "$name" "$py" "$helper" pillow "$in" "$out" "$level" ;;
         magick*) timed "$name" /usr/bin/convert "$in" -function Polynomial "$magick_poly" \
           -type TrueColor "$out" ;;
@@ -172,10 +236,23 @@ for mp in $sizes; do
   in_bytes=$(stat -c %s "$in")
   rm -f "$out" "$in"
   report "$title, medians of $rounds rounds:" "${names[@]}"
+  csv_rows "$workload" "${#names[@]}" "${names[@]}" "${labels[@]}"
+  printf '| %s | %.3f s | %.3f s | %.3f s | %.2f | %.2f | %.2f | %.2f | %.1f |\n' "$workload" \
+    "$(median_of "tool$mp")" "$(median_of "floor$mp")" "$(median_of "cp$mp")" \
+    "$(ratio_of "tool$mp" "cp$mp")" "$(ratio_of "tool$mp" "floor$mp")" \
+    "$(ratio_of "floor$mp" "cp$mp")" \
+    "$(median_load "$work/times.tool$mp" "$work/times.cp$mp" "$work/times.floor$mp")" \
+    "$(median_free "$work/times.tool$mp" "$work/times.cp$mp" "$work/times.floor$mp")" \
+    >>"$work/summary.md"
+  if [ "$mp" = 100 ] || [ "$mp" = 1536 ]; then
+    verdict "tool/floor ($size)" "tool$mp" "floor$mp" 1.0
+  else
+    verdict "tool/floor ($size)" "tool$mp" "floor$mp" 1.1
+  fi
   if [ "$mp" = 1536 ]; then
     memory_cap "tool peak RSS (1.5 GiB)" tool1536 16
   elif [ "$mp" != 100 ]; then
-    verdict "tool/cp (${mp} MP)" "tool$mp" "cp$mp" 2.5
+    verdict "tool/cp ($size)" "tool$mp" "cp$mp" 2.5
   else
     verdict "tool/cp (100 MP)" tool100 cp100 1.0
     verdict "tool/Pillow (100 MP)" tool100 pillow100 0.25
@@ -222,6 +299,7 @@ if [ "$batch_files" -gt 0 ]; then
     rm -rf "$bwork/out" "$bwork/batch"
     report "batch of $batch_files files of 1 MP (3 MB), medians of $batch_rounds rounds:" \
       "${names[@]}"
+    csv_rows "$batch_files files of 1 MP" 4 "${names[@]}" bmpcontrast cp ImageMagick Pillow
     verdict "tool/cp (batch)" tool_batch cp_batch 0.6
     verdict "tool/mogrify (batch)" tool_batch mogrify 0.3333
   fi
@@ -262,8 +340,23 @@ PY
   rm -rf "$bwork/sout" "$bwork/small"
   report "$small_files files of 822 bytes in one folder, medians of $batch_rounds rounds:" \
     "${names[@]}"
+  csv_rows "$small_files files of 822 B" 2 "${names[@]}" bmpcontrast cp
   verdict "tool/cp -r (small files)" tool_small cp_small 1.5
 fi
+
+if [ -s "$work/summary.md" ]; then
+  echo
+  echo "Single files, medians of $rounds rounds (ratios: medians of same-round ratios):"
+  echo
+  echo "| case | tool | floor | cp | tool / cp | tool / floor | floor / cp | load | free cores |"
+  echo "|---|---|---|---|---|---|---|---|---|"
+  cat "$work/summary.md"
+fi
+echo
+echo "Figures in the columns of docs/performance.csv:"
+echo
+cat "$work/figures.csv"
+if [ -n "${CSV:-}" ]; then cp "$work/figures.csv" "$CSV"; fi
 
 echo
 echo "load at end: $(cut -d' ' -f1-3 /proc/loadavg)"

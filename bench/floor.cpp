@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     if (out < 0) return Fail("cannot create the output");
     bmpc::ContrastTable table;
     bmpc::BuildContrastTable(bmpc::ContrastFactor(static_cast<int32_t>(level)), table);
-    const bmpc::ContrastKernel kernel = bmpc::SelectKernel();
+    const bmpc::ContrastKernel kernel = bmpc::SelectKernel().apply;
     uint64_t pos = 0;  // where buffer[0] is in the file
     while (n > 0) {
         const uint64_t stop = std::min(pos + static_cast<uint64_t>(n), pixelsEnd);

@@ -110,7 +110,7 @@ void CheckColourMode(const Bytes& input, int32_t level, size_t chunk) {
     bmpc::MemorySource source(input.data(), input.size());
     bmpc::Description d;
     bmpc::Describe(source, level, d, bmpc::Mode::Colour);
-    if (d.result == 999 && d.outputSize > kMaxPixelBytes) return;
+    if (d.result == 999 && d.outputSize > limit.pixelBytes) return;
     std::string out, err;
     bmptest::SplitLines(bmpc::ForeseenLines(d), out, err);
     const bmptest::StreamOutcome streamed =

@@ -100,8 +100,9 @@ def _exists(dst: str) -> FileExistsError:
 
 
 def _warn(src: str, dst: str, texts: Iterable[str], stacklevel: int) -> None:
+    where = f" [{src!r} -> {dst!r}]" if src or dst else ""  # none for bytes
     for text in texts:
-        warnings.warn(BMPContrastWarning(f"{text} [{src!r} -> {dst!r}]"), stacklevel=stacklevel + 1)
+        warnings.warn(BMPContrastWarning(text + where), stacklevel=stacklevel + 1)
 
 
 def adjust(src: _paths.PathArg, dst: _paths.PathArg, level: int, *,
@@ -146,8 +147,8 @@ def adjust_bytes(data: Union[bytes, bytearray, memoryview], level: int) -> bytes
     code, lines, output = _engine.adjust_bytes(data, level)
     if code != SUCCESS:
         raise error_for(code, "", "", next(iter(lines), ""))
-    _warn("<bytes>", "<bytes>",
-          (line.rstrip("\n") for line in lines if line.startswith(WARNING_PREFIX)), stacklevel=2)
+    _warn("", "", (line.rstrip("\n") for line in lines if line.startswith(WARNING_PREFIX)),
+          stacklevel=2)
     return output
 
 

@@ -42,7 +42,7 @@ class BMPContrastError(Exception):
     ``code`` is the library's result code, ``name`` and ``meaning`` describe
     it; ``src`` and ``dst`` are the paths of the call ("" for a call on
     bytes or a level alone, and then left out of the message); ``line`` is the
-    library's fixed line for the failure ("Error: ...\n"), or "" for the
+    library's fixed line for the failure ("Error: ...\\n"), or "" for the
     failures that have none (an input or output that cannot be opened, whose
     OSError is then the exception's ``__cause__``).
     """

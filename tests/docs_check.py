@@ -1,12 +1,14 @@
 """The documents against what they describe.
 
-    python3 tests/docs_check.py result_codes|performance_table
+    python3 tests/docs_check.py result_codes|performance_table|tool_statuses
 
 result_codes: the code table of docs/contract.md has exactly the header's
 codes, each with the value, names and meaning that BMPContrastDescribeResult
 gives, and the lines it quotes are exactly the library's (messages.h).
 performance_table: the table in docs/performance.md is the one
 docs/make_figures.py makes from docs/performance.csv.
+tool_statuses: the README, docs/tool.md and the manual page give every exit
+status of the tool (tools/exit_status.h, and 130 for Ctrl-C) and `--`.
 
 Standard library only.
 """
@@ -96,7 +98,39 @@ def check_performance_table() -> list[str]:
             "/usr/bin/python3 docs/make_figures.py --table-only, which writes:\n" + expected]
 
 
-CHECKS = {"result_codes": check_result_codes, "performance_table": check_performance_table}
+def check_tool_statuses() -> list[str]:
+    header = (ROOT / "tools/exit_status.h").read_text(encoding="utf-8")
+    # 130: what the shell reports for a run that Ctrl-C ends (128 + SIGINT).
+    statuses = {int(v) for v in re.findall(r"kExit\w+ = (\d+);", header)} | {130}
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    tool = readme[readme.index("## The tool"):]
+    tool = tool[:tool.index("\n## ", 4)]
+    texts = {"README.md (The tool)": tool,
+             "docs/tool.md": (ROOT / "docs/tool.md").read_text(encoding="utf-8").split("\n## ")[0]}
+    problems = []
+    for name, text in texts.items():
+        if "Exit status" not in text:
+            problems.append(f"{name}: no paragraph on exit statuses")
+            continue
+        paragraph = text[text.index("Exit status"):].split("\n\n")[0]
+        said = {int(n) for n in re.findall(r"(?<![\w.-])(\d+)(?= )", paragraph)}
+        problems += [f"{name}: no exit status {n}" for n in sorted(statuses - said)]
+        problems += [f"{name}: exit status {n}, which the tool has not" for n in sorted(said - statuses)]
+        if "skipped" not in paragraph or "`--`" not in paragraph:
+            problems.append(f"{name}: says nothing of skipped files or of `--`")
+    man = (ROOT / "tools/man/bmpcontrast.1").read_text(encoding="utf-8")
+    section = man[man.index(".SH EXIT STATUS"):man.index(".SH", man.index(".SH EXIT STATUS") + 1)]
+    listed = {int(n) for n in re.findall(r"^\.B (\d+)$", section, re.M)}
+    if listed != statuses:
+        problems.append(f"tools/man/bmpcontrast.1: exit statuses {sorted(listed)}, "
+                        f"not {sorted(statuses)}")
+    if not re.search(r"^\.B \\-\\-$", man, re.M):
+        problems.append("tools/man/bmpcontrast.1: no entry for --")
+    return problems
+
+
+CHECKS = {"result_codes": check_result_codes, "performance_table": check_performance_table,
+          "tool_statuses": check_tool_statuses}
 
 if __name__ == "__main__":
     if len(sys.argv) != 2 or sys.argv[1] not in CHECKS:

@@ -120,20 +120,22 @@ def _appeared(src: str, dst: str, level: int) -> Record:
     missing: written by this run if it holds exactly this run's conversion
     (a batch run again after its worker was lost), else left alone as
     skipped. The conversion goes to a scratch file beside it, then away."""
-    fd, scratch = tempfile.mkstemp(prefix=".bmpcontrast-", suffix=".tmp",
-                                   dir=os.path.dirname(dst) or ".")
-    os.close(fd)
+    scratch = None
     try:
+        fd, scratch = tempfile.mkstemp(prefix=".bmpcontrast-", suffix=".tmp",
+                                       dir=os.path.dirname(dst) or ".")
+        os.close(fd)
         r = _run((src, scratch), level, True)
         if r.error is None and filecmp.cmp(scratch, dst, shallow=False):
             return _record(src, dst, r.code, r.name, None, r.warnings)
     except OSError:
-        pass
+        pass  # cannot tell: the output is left alone all the same
     finally:
-        try:
-            os.unlink(scratch)
-        except FileNotFoundError:
-            pass
+        if scratch is not None:
+            try:
+                os.unlink(scratch)
+            except FileNotFoundError:
+                pass
     return _record(src, dst, None, SKIPPED, None, skipped=True)
 
 

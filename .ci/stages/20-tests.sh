@@ -20,6 +20,8 @@ fi
 area=$PWD/build-fresh
 rm -rf "$area/home" "$area/tmp"
 mkdir -p "$area/home"
+# The root's /tmp, on disk; the clone and its build stay for a look after.
+trap 'rm -rf "$area/tmp"' EXIT
 git clone -q "$PWD" "$area/home/bmpcontrast"
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   echo "-- uncommitted changes are not in the fresh clone: this stage checks $(git rev-parse --short HEAD)"

@@ -17,6 +17,13 @@ if [ ${#commands[@]} != 2 ] || [ -z "$first_sections" ]; then
   exit 1
 fi
 
+# The root is made of mounts in a namespace of its own: root's work, as the
+# packages stage's installs are.
+if ! unshare --mount --propagation private true 2>/dev/null; then
+  echo "20-tests: needs root (a mount namespace, overlays) for the fresh root" >&2
+  exit 1
+fi
+
 area=$PWD/build-fresh
 rm -rf "$area/home" "$area/tmp"
 mkdir -p "$area/home"

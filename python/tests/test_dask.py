@@ -199,7 +199,7 @@ def stopped_run(cluster, tmp_path, monkeypatch, error):
     cluster.add_worker(), cluster.add_worker()
     client = cluster.connect()
     src, dst = tmp_path / "src", tmp_path / "dst"
-    names = [f"img{i:03}.bmp" for i in range(80)]
+    names = [f"img{i:03}.bmp" for i in range(50)]
     make_tree(src, names, size=(900, 700))
     real_wait, calls = distributed.wait, []
 

@@ -9,6 +9,9 @@ performance_table: the table in docs/performance.md is the one
 docs/make_figures.py makes from docs/performance.csv.
 tool_statuses: the README, docs/tool.md and the manual page give every exit
 status of the tool (tools/exit_status.h, and 130 for Ctrl-C) and `--`.
+package_sections: every `tools/packages.sh SECTION...` in the documents and
+messages names sections of .ci/packages.txt (a misspelt one would install
+nothing), and the script prints each section's packages once.
 
 Standard library only.
 """
@@ -16,6 +19,7 @@ Standard library only.
 from __future__ import annotations
 
 import re
+import subprocess
 import sys
 from pathlib import Path
 
@@ -129,8 +133,43 @@ def check_tool_statuses() -> list[str]:
     return problems
 
 
+def check_package_sections() -> list[str]:
+    listed: dict[str, list[str]] = {}
+    for line in (ROOT / ".ci/packages.txt").read_text(encoding="utf-8").splitlines():
+        m = re.match(r"([a-z]+):(.*)", line)
+        if m:
+            listed.setdefault(m.group(1), []).extend(m.group(2).split())
+    problems = [f".ci/packages.txt: {name} twice in {section}"
+                for section, names in listed.items() for name in set(names)
+                if names.count(name) > 1]
+    sources = [ROOT / "README.md", ROOT / "python/README.md", *sorted((ROOT / "docs").glob("*")),
+               ROOT / "CMakeLists.txt", *sorted((ROOT / "tests").glob("*.cmake")),
+               *sorted((ROOT / ".ci/stages").glob("*.sh"))]
+    script = str(ROOT / "tools/packages.sh")
+    for source in sources:
+        if not source.is_file() or source.suffix == ".png":
+            continue
+        text = source.read_text(encoding="utf-8")
+        for sections in re.findall(r"tools/packages\.sh((?: [a-z]+)+)", text):
+            named = sections.split()
+            unknown = [n for n in named if n not in listed]
+            if unknown:
+                problems.append(f"{source.relative_to(ROOT)}: tools/packages.sh {' '.join(named)}: "
+                                f"no section {' '.join(unknown)}")
+                continue
+            out = subprocess.run([script, *named], capture_output=True, text=True, check=True)
+            # In the list's order, each once.
+            wanted = list(dict.fromkeys(p for n in listed if n in named for p in listed[n]))
+            if out.stdout.split() != wanted:
+                problems.append(f"tools/packages.sh {' '.join(named)}: {out.stdout.strip()!r}, "
+                                f"not {' '.join(wanted)!r}")
+    if subprocess.run([script, "no-such-section"], capture_output=True).returncode != 2:
+        problems.append("tools/packages.sh no-such-section: not a failure")
+    return problems
+
+
 CHECKS = {"result_codes": check_result_codes, "performance_table": check_performance_table,
-          "tool_statuses": check_tool_statuses}
+          "tool_statuses": check_tool_statuses, "package_sections": check_package_sections}
 
 if __name__ == "__main__":
     if len(sys.argv) != 2 or sys.argv[1] not in CHECKS:

@@ -51,6 +51,14 @@ else()
   set(BMPCONTRAST_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
   set(BMPCONTRAST_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
 endif()
+# A program linked against a private prefix finds the library at run time
+# through a run path: `pkg-config --variable=rpath bmpcontrast` gives the
+# linker's flag for it, empty where the loader looks anyway.
+set(BMPCONTRAST_PC_RPATH "-Wl,-rpath,\${libdir}")
+if(CMAKE_INSTALL_FULL_LIBDIR IN_LIST CMAKE_C_IMPLICIT_LINK_DIRECTORIES
+   OR CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(BMPCONTRAST_PC_RPATH "")
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/bmpcontrast.pc.in ${PROJECT_BINARY_DIR}/bmpcontrast.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/bmpcontrast.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT dev)

@@ -11,9 +11,10 @@
 - img/performance.png and the table in performance.md: from
   performance.csv, the one place the figures are entered.
 
-Needs Debian's python3-matplotlib, python3-numpy and python3-pil, and a
-build of the tool (the README's first command). --table-only needs none of
-them.
+Needs the docs section of the package list (matplotlib, numpy, Pillow:
+sudo apt-get install --no-install-recommends $(tools/packages.sh docs)) and
+a build of the tool (the README's first command). --table-only needs none
+of them.
 """
 
 from __future__ import annotations

@@ -1,6 +1,6 @@
 """The documents against what they describe.
 
-    python3 tests/docs_check.py result_codes|performance_table
+    python3 tests/docs_check.py result_codes|performance_table|tool_statuses
 
 result_codes: the code table of docs/contract.md has exactly the header's
 codes, each with the value, names and meaning that BMPContrastDescribeResult
@@ -8,6 +8,11 @@ gives, and the lines it quotes are exactly the library's (messages.h); the
 colour mode's own lines there are each quoted in docs/architecture.md.
 performance_table: the table in docs/performance.md is the one
 docs/make_figures.py makes from docs/performance.csv.
+tool_statuses: the README, docs/tool.md and the manual page give every exit
+status of the tool (tools/exit_status.h, and 130 for Ctrl-C) and `--`.
+package_sections: every `tools/packages.sh SECTION...` in the documents and
+messages names sections of .ci/packages.txt (a misspelt one would install
+nothing), and the script prints each section's packages once.
 
 Standard library only.
 """
@@ -15,6 +20,7 @@ Standard library only.
 from __future__ import annotations
 
 import re
+import subprocess
 import sys
 from pathlib import Path
 
@@ -106,7 +112,74 @@ def check_performance_table() -> list[str]:
             "/usr/bin/python3 docs/make_figures.py --table-only, which writes:\n" + expected]
 
 
-CHECKS = {"result_codes": check_result_codes, "performance_table": check_performance_table}
+def check_tool_statuses() -> list[str]:
+    header = (ROOT / "tools/exit_status.h").read_text(encoding="utf-8")
+    # 130: what the shell reports for a run that Ctrl-C ends (128 + SIGINT).
+    statuses = {int(v) for v in re.findall(r"kExit\w+ = (\d+);", header)} | {130}
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    tool = readme[readme.index("## The tool"):]
+    tool = tool[:tool.index("\n## ", 4)]
+    texts = {"README.md (The tool)": tool,
+             "docs/tool.md": (ROOT / "docs/tool.md").read_text(encoding="utf-8").split("\n## ")[0]}
+    problems = []
+    for name, text in texts.items():
+        if "Exit status" not in text:
+            problems.append(f"{name}: no paragraph on exit statuses")
+            continue
+        paragraph = text[text.index("Exit status"):].split("\n\n")[0]
+        said = {int(n) for n in re.findall(r"(?<![\w.-])(\d+)(?= )", paragraph)}
+        problems += [f"{name}: no exit status {n}" for n in sorted(statuses - said)]
+        problems += [f"{name}: exit status {n}, which the tool has not" for n in sorted(said - statuses)]
+        if "skipped" not in paragraph or "`--`" not in paragraph:
+            problems.append(f"{name}: says nothing of skipped files or of `--`")
+    man = (ROOT / "tools/man/bmpcontrast.1").read_text(encoding="utf-8")
+    section = man[man.index(".SH EXIT STATUS"):man.index(".SH", man.index(".SH EXIT STATUS") + 1)]
+    listed = {int(n) for n in re.findall(r"^\.B (\d+)$", section, re.M)}
+    if listed != statuses:
+        problems.append(f"tools/man/bmpcontrast.1: exit statuses {sorted(listed)}, "
+                        f"not {sorted(statuses)}")
+    if not re.search(r"^\.B \\-\\-$", man, re.M):
+        problems.append("tools/man/bmpcontrast.1: no entry for --")
+    return problems
+
+
+def check_package_sections() -> list[str]:
+    listed: dict[str, list[str]] = {}
+    for line in (ROOT / ".ci/packages.txt").read_text(encoding="utf-8").splitlines():
+        m = re.match(r"([a-z]+):(.*)", line)
+        if m:
+            listed.setdefault(m.group(1), []).extend(m.group(2).split())
+    problems = [f".ci/packages.txt: {name} twice in {section}"
+                for section, names in listed.items() for name in set(names)
+                if names.count(name) > 1]
+    sources = [ROOT / "README.md", ROOT / "python/README.md", *sorted((ROOT / "docs").glob("*")),
+               ROOT / "CMakeLists.txt", *sorted((ROOT / "tests").glob("*.cmake")),
+               *sorted((ROOT / ".ci/stages").glob("*.sh"))]
+    script = str(ROOT / "tools/packages.sh")
+    for source in sources:
+        if not source.is_file() or source.suffix == ".png":
+            continue
+        text = source.read_text(encoding="utf-8")
+        for sections in re.findall(r"tools/packages\.sh((?: [a-z]+)+)", text):
+            named = sections.split()
+            unknown = [n for n in named if n not in listed]
+            if unknown:
+                problems.append(f"{source.relative_to(ROOT)}: tools/packages.sh {' '.join(named)}: "
+                                f"no section {' '.join(unknown)}")
+                continue
+            out = subprocess.run([script, *named], capture_output=True, text=True, check=True)
+            # In the list's order, each once.
+            wanted = list(dict.fromkeys(p for n in listed if n in named for p in listed[n]))
+            if out.stdout.split() != wanted:
+                problems.append(f"tools/packages.sh {' '.join(named)}: {out.stdout.strip()!r}, "
+                                f"not {' '.join(wanted)!r}")
+    if subprocess.run([script, "no-such-section"], capture_output=True).returncode != 2:
+        problems.append("tools/packages.sh no-such-section: not a failure")
+    return problems
+
+
+CHECKS = {"result_codes": check_result_codes, "performance_table": check_performance_table,
+          "tool_statuses": check_tool_statuses, "package_sections": check_package_sections}
 
 if __name__ == "__main__":
     if len(sys.argv) != 2 or sys.argv[1] not in CHECKS:

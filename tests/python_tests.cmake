@@ -7,10 +7,11 @@
 execute_process(COMMAND ${PYTHON} -c "import ensurepip, venv, pytest" RESULT_VARIABLE status
                 OUTPUT_QUIET ERROR_QUIET)
 if(NOT status EQUAL 0)
-  message(FATAL_ERROR "${PYTHON} cannot run the Python tests: they need venv, pip, setuptools "
-                      "and pytest (Debian: apt-get install python3-venv python3-pip "
-                      "python3-setuptools python3-pytest python3-distributed python3-pil), "
-                      "or configure with -DBMPCONTRAST_PYTHON=/path/to/python3.")
+  message(FATAL_ERROR "${PYTHON} cannot run the Python tests: they need venv, pip, setuptools, "
+                      "pytest and Dask (Debian: the python section of the package list, "
+                      "sudo apt-get install --no-install-recommends "
+                      "$(tools/packages.sh python)), or configure with "
+                      "-DBMPCONTRAST_PYTHON=/path/to/python3.")
 endif()
 
 function(run)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Debian packages: build them, check them with lintian, install them into
-# the machine, use the installed tool and build a program against the
-# installed development package, then purge them again.
+# the machine with apt-get as docs/building.md says, use the installed tool
+# and build a program against the installed development package, then
+# purge them again the same way.
 set -euo pipefail
 root=$PWD
 build=$root/build-deb
@@ -20,13 +21,13 @@ lintian --fail-on error,warning "${debs[@]}"
 
 installed=()
 cleanup() {
-  if [ ${#installed[@]} -gt 0 ]; then dpkg --purge "${installed[@]}" >/dev/null; fi
+  if [ ${#installed[@]} -gt 0 ]; then apt-get purge -y -qq "${installed[@]}" >/dev/null; fi
   rm -rf "$work"
 }
 work=$(mktemp -d)
 trap cleanup EXIT
 installed=(bmpcontrast libbmpcontrast-dev libbmpcontrast1)
-dpkg -i "${debs[@]}" >/dev/null
+apt-get install -y -qq --no-install-recommends "${debs[@]}" >/dev/null
 
 # The installed tool, from the system's search path, on a generated sample.
 "$build"/tools/make_sample "$work/in.bmp"
@@ -54,6 +55,8 @@ done
 read -r -a flags <<<"$(pkg-config --cflags --libs bmpcontrast)"
 echo "pkg-config --cflags --libs bmpcontrast: ${flags[*]}"
 [ "${flags[*]}" = "-lbmpcontrast" ]
+# Nor a run path: the loader finds the library there anyway.
+[ -z "$(pkg-config --variable=rpath bmpcontrast)" ]
 
 # A consumer of the installed development package, through pkg-config.
 cc "$root/tests/consumers/pkgconfig_consumer/consumer.c" $(pkg-config --cflags --libs bmpcontrast) \

@@ -100,8 +100,9 @@ def _exists(dst: str) -> FileExistsError:
 
 
 def _warn(src: str, dst: str, texts: Iterable[str], stacklevel: int) -> None:
+    where = f" [{src!r} -> {dst!r}]" if src or dst else ""  # none for bytes
     for text in texts:
-        warnings.warn(BMPContrastWarning(f"{text} [{src!r} -> {dst!r}]"), stacklevel=stacklevel + 1)
+        warnings.warn(BMPContrastWarning(text + where), stacklevel=stacklevel + 1)
 
 
 def adjust(src: _paths.PathArg, dst: _paths.PathArg, level: int, *,
@@ -152,7 +153,7 @@ def adjust_bytes(data: Union[bytes, bytearray, memoryview], level: int) -> bytes
     lines, warned = _split(pairs)
     if code != SUCCESS:
         raise error_for(code, "", "", next(iter(lines), ""))
-    _warn("<bytes>", "<bytes>", warned, stacklevel=2)
+    _warn("", "", warned, stacklevel=2)
     return output
 
 

@@ -40,8 +40,9 @@ class BMPContrastError(Exception):
     """A call of the library failed.
 
     ``code`` is the library's result code, ``name`` and ``meaning`` describe
-    it; ``src`` and ``dst`` are the paths of the call; ``line`` is the
-    library's fixed line for the failure ("Error: ...\n"), or "" for the
+    it; ``src`` and ``dst`` are the paths of the call ("" for a call on
+    bytes or a level alone, and then left out of the message); ``line`` is the
+    library's fixed line for the failure ("Error: ...\\n"), or "" for the
     failures that have none (an input or output that cannot be opened, whose
     OSError is then the exception's ``__cause__``).
     """
@@ -57,7 +58,10 @@ class BMPContrastError(Exception):
         self.line = line
 
     def __str__(self) -> str:
-        text = f"{self.name} ({self.code}): {self.meaning} [{self.src!r} -> {self.dst!r}]"
+        text = f"{self.name} ({self.code}): {self.meaning}"
+        # adjust_bytes() and curve() have no files to name.
+        if self.src or self.dst:
+            text += f" [{self.src!r} -> {self.dst!r}]"
         return f"{text}: {self.line.strip()}" if self.line else text
 
 

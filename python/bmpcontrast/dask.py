@@ -4,8 +4,9 @@ cluster.
     from dask.distributed import Client, LocalCluster
     from bmpcontrast.dask import adjust_folder
 
-    with LocalCluster(n_workers=2, threads_per_worker=1) as cluster, Client(cluster) as client:
-        table = adjust_folder(client, "photos", "bright", 150)
+    if __name__ == "__main__":  # the cluster's worker processes import this script too
+        with LocalCluster(n_workers=2, threads_per_worker=1) as cluster, Client(cluster) as client:
+            table = adjust_folder(client, "photos", "bright", 150)
 
 Every worker needs this package, at the client's version, and must see
 ``src_dir`` and ``dst_dir`` under the same names as the client (a shared
@@ -16,18 +17,28 @@ work. Dask is imported only when a function here needs it.
 from __future__ import annotations
 
 import asyncio
+import errno
+import filecmp
 import os
+import tempfile
 import threading
+import uuid
+from concurrent.futures import ThreadPoolExecutor
 from typing import Any, Optional, Sequence
 
 from . import _paths
-from ._adjust import _adjust_all, _check_level, _warn
+from ._adjust import _check_level, _run, _warn
 from ._codes import error_for
 from ._version import __version__
 
 Record = dict[str, Any]
 
 SKIPPED = "Skipped"
+CANCELLED = "Cancelled"
+
+# The runs that adjust_folder has stopped, by token, in each worker's
+# process: set through client.run, read by the tasks before each file.
+_STOPPED: set[str] = set()
 
 
 class WorkerSetupError(RuntimeError):
@@ -87,20 +98,70 @@ def _record(src: str, dst: str, code: Optional[int], name: str, error: Optional[
             "warnings": list(warnings), "skipped": skipped}
 
 
+def _stop_event_name(token: str) -> str:
+    return f"bmpcontrast-stop-{token}"
+
+
+def _stop_here(token: str) -> None:
+    # Runs on each worker (client.run): no file of the run starts there after it.
+    _STOPPED.add(token)
+
+
+def _stopped_by_event(token: str) -> bool:
+    # Set on the scheduler before the workers hear of it, so that a batch
+    # starting on a worker that joined since does not run either.
+    from distributed import Event
+
+    return Event(_stop_event_name(token)).is_set()
+
+
+def _appeared(src: str, dst: str, level: int) -> Record:
+    """The record of an output that exists although the client found it
+    missing: written by this run if it holds exactly this run's conversion
+    (a batch run again after its worker was lost), else left alone as
+    skipped. The conversion goes to a scratch file beside it, then away."""
+    scratch = None
+    try:
+        fd, scratch = tempfile.mkstemp(prefix=".bmpcontrast-", suffix=".tmp",
+                                       dir=os.path.dirname(dst) or ".")
+        os.close(fd)
+        r = _run((src, scratch), level, True)
+        if r.error is None and filecmp.cmp(scratch, dst, shallow=False):
+            return _record(src, dst, r.code, r.name, None, r.warnings)
+    except OSError:
+        pass  # cannot tell: the output is left alone all the same
+    finally:
+        if scratch is not None:
+            try:
+                os.unlink(scratch)
+            except FileNotFoundError:
+                pass
+    return _record(src, dst, None, SKIPPED, None, skipped=True)
+
+
 def _adjust_batch(pairs: Sequence[tuple[str, str]], level: int, jobs: int,
-                  overwrite: bool) -> list[Record]:
+                  overwrite: bool, token: str = "") -> list[Record]:
     # Runs on a worker; returns plain records so that nothing but built-in
     # types travel back, and emits no warnings there (they are in the
-    # records). Without overwrite, an output that exists by now (a batch
-    # run again after its worker was lost) is complete: it is skipped.
-    records = []
-    for r in _adjust_all(list(pairs), level, jobs, overwrite):
+    # records). Before each file it looks whether the run was stopped.
+    pairs = list(pairs)
+    if token and token not in _STOPPED and _stopped_by_event(token):
+        _STOPPED.add(token)
+
+    def one(pair: tuple[str, str]) -> Record:
+        src, dst = pair
+        if token in _STOPPED:
+            return _record(src, dst, None, CANCELLED, "the run was stopped before this file")
+        r = _run(pair, level, overwrite)
         if isinstance(r.error, FileExistsError):
-            records.append(_record(r.src, r.dst, None, SKIPPED, None, skipped=True))
-        else:
-            records.append(_record(r.src, r.dst, r.code, r.name,
-                                   None if r.error is None else str(r.error), r.warnings))
-    return records
+            return _appeared(src, dst, level)
+        return _record(r.src, r.dst, r.code, r.name,
+                       None if r.error is None else str(r.error), r.warnings)
+
+    if jobs == 1 or len(pairs) <= 1:
+        return [one(pair) for pair in pairs]
+    with ThreadPoolExecutor(max_workers=min(jobs, len(pairs))) as pool:
+        return list(pool.map(one, pairs))
 
 
 def list_bitmaps(src_dir: "str | os.PathLike[str]", suffix: str = ".bmp", *,
@@ -159,28 +220,38 @@ def adjust_folder(
     A record holds ``src``, ``dst``, ``code`` (the library's result code,
     None if the call was not made), ``name``, ``error`` (None on success,
     else the message), ``warnings`` (the library's warning lines) and
-    ``skipped``. Existing outputs are left alone unless ``overwrite``: their
-    records have ``skipped`` True and name "Skipped". With ``recursive``
-    the subfolders are converted too, into the same tree under ``dst_dir``.
+    ``skipped``. Outputs that exist when the call lists the folder are left
+    alone unless ``overwrite``: their records have ``skipped`` True and name
+    "Skipped". With ``recursive`` the subfolders are converted too, into the
+    same tree under ``dst_dir``.
 
     Everything the client can check is checked before any work is sent:
-    the level (``TypeError``, ``ValueError``), the folders, and that every
-    worker imports this package at this version (:class:`WorkerSetupError`
-    names those that do not). Only then are ``dst_dir`` and its subfolders
+    the level (``TypeError``, ``ValueError``), the folders
+    (``FileNotFoundError``, ``NotADirectoryError``), and that every worker
+    imports this package at this version (:class:`WorkerSetupError` names
+    those that do not). Only then are ``dst_dir`` and its subfolders
     created. The files go out in batches of ``batch_size`` (default: about
     four per worker thread); each batch runs ``jobs_per_task`` files at a
     time. A failing file does not stop the others; a batch that fails as a
     whole (its worker lost too often) gives records naming that error.
     Outputs are written as :func:`bmpcontrast.adjust` writes them, complete
-    or not at all, so a batch run again after a lost worker is harmless.
+    or not at all. A batch run again after its worker was lost finds the
+    files it had written: those holding exactly this conversion are
+    recorded as converted; one that appeared from elsewhere meanwhile is
+    left alone and recorded as skipped.
 
-    ``timeout`` (seconds) bounds the wait for the workers: past it the work
-    is cancelled and ``TimeoutError`` raised. ``progress`` shows Dask's
-    progress bar. The futures are released before the function returns.
+    ``timeout`` (seconds) bounds the wait for the workers: past it the run
+    is stopped and ``TimeoutError`` raised. A run stopped so, or by any
+    exception while waiting (``KeyboardInterrupt`` included), writes nothing
+    once the call has returned: no file starts after the stop, and the call
+    waits for the files under way (at most ``jobs_per_task`` per worker
+    thread). ``progress`` shows Dask's progress bar. The futures are
+    released before the function returns.
     """
     level = _check_level(level)
     if level <= 0:
-        raise error_for(12, line="Error: Contrast level must be positive.\n")
+        raise error_for(12, _paths.to_str(src_dir), _paths.to_str(dst_dir),
+                        line="Error: Contrast level must be positive.\n")
     if batch_size is not None and batch_size < 1:
         raise ValueError(f"batch_size must be at least 1, not {batch_size}")
     if jobs_per_task < 1:
@@ -190,9 +261,11 @@ def adjust_folder(
     src_root = os.path.abspath(_paths.to_str(src_dir))
     dst_root = os.path.abspath(_paths.to_str(dst_dir))
     if not os.path.isdir(src_root):
-        raise NotADirectoryError(f"source folder {src_root!r} is not a folder")
+        if not os.path.exists(src_root):
+            raise FileNotFoundError(errno.ENOENT, "source folder does not exist", src_root)
+        raise NotADirectoryError(errno.ENOTDIR, "source folder is not a folder", src_root)
     if os.path.exists(dst_root) and not os.path.isdir(dst_root):
-        raise NotADirectoryError(f"output folder {dst_root!r} is not a folder")
+        raise NotADirectoryError(errno.ENOTDIR, "output folder is not a folder", dst_root)
     names = list_bitmaps(src_root, suffix, recursive=recursive, exclude=dst_root)
     if not names:
         return []
@@ -224,14 +297,37 @@ def adjust_folder(
     return table
 
 
+def _stop(client: Any, futures: list[Any], token: str) -> None:
+    """Stops a run: no file of it starts after this, and this returns once no
+    task of it is converting one any more (each finishes at most the files
+    it had begun). Tasks that never started are cancelled."""
+    from distributed import Event, wait
+
+    # The event first: a batch starting from now on does nothing, on any
+    # worker; then every worker that may be running one stops between files.
+    Event(_stop_event_name(token), client=client).set()
+    client.run(_stop_here, token, on_error="return")
+    pending = [f for f in futures if not f.done()]
+    while pending:
+        running = {key for keys in client.processing().values() for key in keys}
+        client.cancel([f for f in pending if f.key not in running])
+        pending = [f for f in pending if f.key in running and not f.done()]
+        if pending:
+            try:
+                wait(pending, timeout=0.5)
+            except (TimeoutError, asyncio.TimeoutError):
+                pass
+
+
 def _run_batches(client: Any, batches: list[list[tuple[str, str, str]]], level: int,
                  jobs: int, overwrite: bool, timeout: Optional[float],
                  progress: bool) -> list[list[Record]]:
     from distributed import wait
 
+    token = uuid.uuid4().hex
     # pure=False: a folder converted twice must run twice, not come from cache.
     futures = client.map(_adjust_batch, [[(s, d) for _, s, d in b] for b in batches],
-                         level=level, jobs=jobs, overwrite=overwrite, pure=False)
+                         level=level, jobs=jobs, overwrite=overwrite, token=token, pure=False)
     bar = None
     try:
         if progress:
@@ -239,9 +335,10 @@ def _run_batches(client: Any, batches: list[list[tuple[str, str, str]]], level: 
         try:
             wait(futures, timeout=timeout)
         except (TimeoutError, asyncio.TimeoutError):
-            left = sum(f.status not in ("finished", "error") for f in futures)
+            left = sum(not f.done() for f in futures)
+            _stop(client, futures, token)
             raise TimeoutError(f"{left} of {len(futures)} batches were not done after "
-                               f"{timeout} s; they were cancelled") from None
+                               f"{timeout} s; the run was stopped") from None
         out = []
         for batch, future in zip(batches, futures):
             if future.status == "finished":
@@ -255,6 +352,10 @@ def _run_batches(client: Any, batches: list[list[tuple[str, str, str]]], level: 
                 out.append([_record(s, d, None, name, str(exc) or name) for _, s, d in batch])
         return out
     finally:
+        # Whatever ends the call early (an exception here, Ctrl-C) stops the
+        # run before it returns: no task writes a file once it has.
+        if any(not f.done() for f in futures):
+            _stop(client, futures, token)
         # Nothing is left queued or held on the cluster once this returns.
         client.cancel(futures)
         if bar is not None:

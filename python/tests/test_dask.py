@@ -9,6 +9,7 @@ import subprocess
 import sys
 import threading
 import time
+from contextlib import nullcontext
 from pathlib import Path
 
 import distributed
@@ -16,6 +17,7 @@ import pytest
 
 import bitmaps
 import bmpcontrast
+from bmpcontrast import dask as bcdask
 from bmpcontrast.dask import WorkerSetupError, adjust_folder
 
 
@@ -101,8 +103,14 @@ def test_folder_tree_skip_and_checks(cluster, tmp_path, tool):
     for level, error in [(0, ValueError), ("abc", TypeError), (2**31, ValueError)]:
         with pytest.raises(error):
             adjust_folder(client, src, dst, level)
-    with pytest.raises(NotADirectoryError):
+    with pytest.raises(FileNotFoundError) as missing:
         adjust_folder(client, src / "missing", dst, 150)
+    assert missing.value.filename == str(src / "missing")
+    with pytest.raises(NotADirectoryError):
+        adjust_folder(client, src / "notes.txt", dst, 150)
+    with pytest.raises(bmpcontrast.LevelNotPositiveError) as not_positive:
+        adjust_folder(client, src, dst, -5)
+    assert f"[{str(src)!r} -> {str(dst)!r}]" in str(not_positive.value)
     assert not dst.exists()
 
     dst.mkdir()
@@ -151,8 +159,10 @@ def test_killed_worker_leaves_every_output_whole(cluster, tmp_path):
 
     assert victim.wait(timeout=5) == -signal.SIGKILL and at_kill[0] < len(names)
     assert len(table) == len(names)
+    # The folder was empty: every file was converted by this run, including
+    # those the victim wrote before its batch ran again elsewhere.
     for r in table:
-        assert r["error"] is None and (r["code"] == 999 or r["skipped"]), r
+        assert (r["code"], r["error"], r["skipped"]) == (999, None, False), r
         assert Path(r["dst"]).read_bytes() == bmpcontrast.adjust_bytes(
             Path(r["src"]).read_bytes(), 150)
     # The victim's one file in flight may have left its scratch file; no
@@ -175,3 +185,87 @@ def test_worker_without_the_package_is_named(cluster, tmp_path):
     assert time.monotonic() - started < 20
     assert len(caught.value.workers) == 1 and stranger.poll() is None
     assert not (tmp_path / "dst").exists()
+
+
+def outputs(folder: Path) -> dict[str, tuple[int, int]]:
+    return {str(p.relative_to(folder)): (p.stat().st_size, p.stat().st_mtime_ns)
+            for p in folder.rglob("*") if p.is_file()}
+
+
+def stopped_run(cluster, tmp_path, monkeypatch, error):
+    """A run into an empty folder that ends with `error` while it waits, once
+    the first output is there (batches are then under way): outputs as the
+    call returned, and a while later."""
+    cluster.add_worker(), cluster.add_worker()
+    client = cluster.connect()
+    src, dst = tmp_path / "src", tmp_path / "dst"
+    names = [f"img{i:03}.bmp" for i in range(50)]
+    make_tree(src, names, size=(900, 700))
+    real_wait, calls = distributed.wait, []
+
+    def wait(futures, timeout=None, **kw):
+        calls.append(timeout)
+        if len(calls) > 1:  # adjust_folder waiting for the batches it stopped
+            return real_wait(futures, timeout=timeout, **kw)
+        deadline = time.monotonic() + 30
+        while not any(dst.glob("*.bmp")) and time.monotonic() < deadline:
+            time.sleep(0.002)
+        raise error
+
+    monkeypatch.setattr(distributed, "wait", wait)
+    with pytest.raises(type(error)):
+        adjust_folder(client, src, dst, 150, batch_size=10, timeout=600)
+    at_return = outputs(dst)
+    time.sleep(2)  # a batch left running would write a file every few ms
+    return client, src, dst, names, at_return
+
+
+@pytest.mark.parametrize("error", [TimeoutError(), KeyboardInterrupt()], ids=["timeout", "ctrl-c"])
+def test_a_stopped_run_writes_nothing_once_returned(cluster, tmp_path, monkeypatch, error):
+    client, src, dst, names, at_return = stopped_run(cluster, tmp_path, monkeypatch, error)
+    assert outputs(dst) == at_return
+    written = [n for n in at_return if not n.startswith(".")]
+    assert len(written) < len(names), "the run was not stopped early"
+    assert not [n for n in at_return if n.startswith(".bmpcontrast-")]
+    for name in written:  # what was written is whole
+        assert (dst / name).read_bytes() == bmpcontrast.adjust_bytes(
+            (src / name).read_bytes(), 150)
+    assert not client.futures and not any(client.processing().values())
+    # The cluster is fine for the next run, which finishes the folder.
+    table = adjust_folder(client, src, dst, 150)
+    assert sum(r["skipped"] for r in table) == len(written)
+    assert all(r["code"] == 999 for r in table if not r["skipped"])
+
+
+def test_a_batch_run_again_tells_its_own_outputs_from_others(tmp_path):
+    # What a batch finds when it runs again after its worker was lost.
+    src = tmp_path / "src"
+    make_tree(src, ["mine.bmp", "theirs.bmp", "short.bmp", "new.bmp"])
+    (src / "short.bmp").write_bytes(bitmaps.build(9, 9, 24)[:120])
+    dst = tmp_path / "dst"
+    dst.mkdir()
+    for name in ("mine.bmp", "short.bmp"):
+        with pytest.warns(bmpcontrast.BMPContrastWarning) if name == "short.bmp" else nullcontext():
+            bmpcontrast.adjust(src / name, dst / name, 150)
+    (dst / "theirs.bmp").write_bytes(b"someone else's")
+    pairs = [(str(src / n), str(dst / n)) for n in ("mine.bmp", "theirs.bmp", "short.bmp", "new.bmp")]
+    for jobs in (1, 3):
+        records = bcdask._adjust_batch(pairs, 150, jobs, False)
+        got = [(r["code"], r["skipped"], r["warnings"]) for r in records]
+        assert got == [(999, False, []), (None, True, []),
+                       (999, False, ["Warning: Could not read all pixel data."]),
+                       (999, False, [])], jobs
+        assert (dst / "theirs.bmp").read_bytes() == b"someone else's"
+        assert sorted(p.name for p in dst.iterdir()) == sorted(n for n in
+                                                                 ("mine.bmp", "theirs.bmp", "short.bmp", "new.bmp"))
+
+
+def test_a_stopped_run_starts_no_file(tmp_path):
+    src, dst = tmp_path / "src", tmp_path / "dst"
+    make_tree(src, ["a.bmp", "b.bmp"])
+    dst.mkdir()
+    bcdask._stop_here("token-of-a-stopped-run")
+    records = bcdask._adjust_batch([(str(src / n), str(dst / n)) for n in ("a.bmp", "b.bmp")],
+                                   150, 2, False, "token-of-a-stopped-run")
+    assert [r["name"] for r in records] == ["Cancelled"] * 2
+    assert not list(dst.iterdir())

@@ -329,6 +329,47 @@ TEST_F(ContrastCall, ShortReadZeroFills) {
     for (size_t i = 54 + 10; i < out.size(); ++i) EXPECT_EQ(out[i], 64) << i;  // curve(0) at 50
 }
 
+// A call whose output is another file streams it through a small chunk;
+// one whose output is the input, or a hard link to it, holds it whole.
+// Either way the lines, their order and the bytes are those of the call
+// that reads everything before it opens the output: a short file whose
+// output cannot be opened still warns first.
+TEST_F(ContrastCall, StreamedOrWholeTheCallIsTheSame) {
+    bmptest::BmpLayout layout{.width = 300, .height = 500, .bitCount = 24};
+    const Bytes input = bmptest::BuildBmp(layout);
+    Bytes cut = input;
+    cut.resize(input.size() - 1000);
+    struct Case {
+        const char* name;
+        const Bytes& bytes;
+        bool sameFile;
+        bool unopenable;
+    } cases[] = {
+        {"another file", input, false, false},
+        {"the same file", input, true, false},
+        {"a short file", cut, false, false},
+        {"a short file, unopenable output", cut, false, true},
+        {"a complete file, unopenable output", input, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path in = Put("in.bmp", c.bytes);
+        fs::remove(Path("link.bmp"));
+        fs::create_hard_link(in, Path("link.bmp"));
+        const fs::path out = c.unopenable ? Path("no/such/folder/out.bmp")
+                             : c.sameFile ? Path("link.bmp")
+                                          : Path("out.bmp");
+        const auto got = bmptest::CallContrast(in, out, 150);
+        if (c.unopenable) {
+            EXPECT_EQ(got.result, 41);
+            EXPECT_EQ(got.out, "");
+            EXPECT_EQ(got.err, &c.bytes == &cut ? kShortRead : "");
+        } else {
+            bmptest::ExpectPredicted(got, c.bytes, 150, out);
+        }
+    }
+}
+
 TEST_F(ContrastCall, OutputMayNameTheInput) {
     const Bytes input = bmptest::BuildBmp({.width = 5, .height = 3, .bitCount = 8});
     const fs::path in = Put("in.bmp", input);

@@ -14,3 +14,9 @@ string(REGEX MATCH "[0-9a-fA-F]+ ([A-Za-z]) BMPContrast" _ "${listing}")
 if(NOT CMAKE_MATCH_1 STREQUAL "T")
   message(FATAL_ERROR "BMPContrast is not a text symbol:\n${listing}")
 endif()
+# C hosts load it without the C++ runtime: nothing of it is asked for.
+execute_process(COMMAND ${NM} -D --undefined-only ${LIBRARY}
+                OUTPUT_VARIABLE needed RESULT_VARIABLE status)
+if(needed MATCHES "GLIBCXX|CXXABI|GCC_[0-9]")
+  message(FATAL_ERROR "the library asks for the C++ runtime or libgcc_s:\n${needed}")
+endif()

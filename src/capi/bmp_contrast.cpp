@@ -43,6 +43,47 @@ class OutputAfterInput final : public ByteSink {
     bool openFailed_ = false;
 };
 
+// An output that is another file than the input, written as the conversion
+// goes: the call holds no more than one chunk of the image at a time.
+class StreamedOutput final : public ByteSink {
+  public:
+    explicit StreamedOutput(std::FILE* out) noexcept : out_(out) {}
+    bool Write(const uint8_t* data, size_t n) noexcept override {
+        return std::fwrite(data, 1, n, out_) == n;
+    }
+
+  private:
+    std::FILE* out_;
+};
+
+// The chunk of a streamed call: a third, small block. Where it cannot be
+// had, the call converts in its output block as it always did.
+constexpr size_t kStreamChunk = size_t{64} << 10;
+
+int32_t Streamed(const Description& d, int32_t level, FileStream& in, StdioSource& source,
+                 const char16_t* outputPath, uint8_t* chunk, Diagnostics& lines) {
+    // The output is opened before the pixels are read; where that fails the
+    // call says what it would have said having read them first: a file
+    // shorter than its headers warns.
+    FileStream out(OpenOutput(outputPath));
+    if (!out) {
+        if (!d.complete) lines.Warning(msg::kShortRead);
+        return OutputOpenFailed;
+    }
+    StreamedOutput sink(out.get());
+    const StreamResult r = ConvertDescribed(d, level, source, sink, chunk, kStreamChunk);
+    in.Close();
+    const bool closed = out.Close();
+    for (const Line& line : r.lines) {
+        if (closed || line.kind != Kind::Success) lines.Add(line);
+    }
+    if (r.result == Success && !closed) {
+        lines.Error(msg::kWriteFailed);
+        return OutputOpenFailed;
+    }
+    return r.result;
+}
+
 int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t level,
                 Diagnostics& lines) {
     Description d;
@@ -68,6 +109,14 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
     output = PixelBlock(static_cast<size_t>(d.headersEnd) + d.plan.carried +
                         static_cast<size_t>(d.geometry.size) + d.plan.trailer);
     if (!output) return lines.Error(msg::kNoMemoryOutput), OutOfMemory;
+
+    // Where the output is known to be another file, the blocks stay
+    // untouched and the file streams through a small chunk: no fresh pages
+    // to fault in. Output and input the same, or a pipe, keep the blocks.
+    if (d.fileSize > 0 && OtherFile(in.get(), outputPath)) {
+        const PixelBlock chunk(kStreamChunk);
+        if (chunk) return Streamed(d, level, in, source, outputPath, chunk.data(), lines);
+    }
     PrefaultPixelBuffer(output.data(), output.size());
 
     OutputAfterInput sink(in, outputPath);

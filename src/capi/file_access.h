@@ -16,4 +16,9 @@ std::FILE* OpenOutput(const char16_t* path) noexcept;
 // 64 bits wide, also on 32-bit targets.
 int64_t InputSize(std::FILE* in) noexcept;
 
+// Whether `outputPath` is known to name another file than the open input:
+// nothing by that name, or a file of another identity (device and inode,
+// links followed). False where that cannot be told.
+bool OtherFile(std::FILE* in, const char16_t* outputPath) noexcept;
+
 }  // namespace bmpc

@@ -3,6 +3,8 @@
 // targets too.
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "file_access.h"
 #include "narrow_path.h"
 
@@ -18,6 +20,15 @@ std::FILE* Open(const char16_t* path, const char* mode) noexcept {
 
 std::FILE* OpenInput(const char16_t* path) noexcept { return Open(path, "rb"); }
 std::FILE* OpenOutput(const char16_t* path) noexcept { return Open(path, "wb"); }
+
+bool OtherFile(std::FILE* in, const char16_t* outputPath) noexcept {
+    const NarrowPathPtr name = NarrowPath(outputPath);
+    struct stat input {
+    }, output{};
+    if (!name || fstat(fileno(in), &input) != 0) return false;
+    if (stat(name.get(), &output) != 0) return errno == ENOENT;
+    return input.st_dev != output.st_dev || input.st_ino != output.st_ino;
+}
 
 int64_t InputSize(std::FILE* in) noexcept {
     static_assert(sizeof(off_t) == 8, "64-bit file offsets needed");

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "messages.h"
+
 namespace bmpc {
 
 class ByteSource {
@@ -28,7 +30,9 @@ class ByteSink {
     virtual bool Write(const uint8_t* data, size_t n) noexcept = 0;
     // The line a failed Write ends the conversion with; null for none (an
     // output that could not be opened says nothing, as the exported call's).
-    virtual const char* FailureLine() const noexcept;
+    // Defined here, so that the class has no key function: code built with
+    // RTTI and the library built without agree on where its type lives.
+    virtual const char* FailureLine() const noexcept { return msg::kWriteFailed; }
 
   protected:
     ~ByteSink() = default;

@@ -87,7 +87,6 @@ bool Cancelled(const std::atomic<bool>* cancel) {
 
 }  // namespace
 
-const char* ByteSink::FailureLine() const noexcept { return msg::kWriteFailed; }
 
 StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& in, ByteSink& out,
                               uint8_t* buffer, size_t bufferSize, const std::atomic<bool>* cancel) {

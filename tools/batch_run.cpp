@@ -83,10 +83,11 @@ struct Board {
     std::mutex lock;
     std::condition_variable changed;
     std::deque<Outcome> finished;
-    size_t next = 0;      // the next item to take
-    size_t running = 0;   // threads still working
-    bool lines = false;   // an outcome worth waking for is waiting
-    bool counts = false;  // every outcome is worth waking for
+    size_t next = 0;          // the next item to take
+    size_t running = 0;       // threads still working
+    unsigned converting = 0;  // of them, converting a file now
+    bool lines = false;       // an outcome worth waking for is waiting
+    bool counts = false;      // every outcome is worth waking for
 };
 
 class ProgressLine {
@@ -139,22 +140,29 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
         std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunkBytes]);
         for (;;) {
             size_t k = 0;
+            unsigned threads = 1;
             {
                 std::lock_guard<std::mutex> hold(board.lock);
                 if (cancel || board.next >= items.size()) break;
                 k = board.next++;
+                // Once no file is left to start, a large one may take the
+                // threads that other files would have had.
+                if (board.next >= items.size()) threads = std::max(1u, wanted - board.converting);
+                ++board.converting;
             }
             Outcome outcome;
             if (!items[k].problem.empty()) {
                 outcome.lines.emplace_back(2, "bmpcontrast: " + items[k].problem + "\n");
             } else {
-                outcome =
-                    Convert(RequestFor(items[k], options, &cancel), buffer.get(), kChunkBytes);
+                Request request = RequestFor(items[k], options, &cancel);
+                request.job.threads = threads;
+                outcome = Convert(request, buffer.get(), kChunkBytes);
             }
             // The main thread is woken for lines to print, and for counts
             // only where a progress line shows them.
             const bool wake = !outcome.Empty() || board.counts;
             std::lock_guard<std::mutex> hold(board.lock);
+            --board.converting;
             statuses[k] = outcome.status;
             board.finished.push_back(std::move(outcome));
             if (wake) {

@@ -65,6 +65,7 @@ int RunSingle(const Options& options, const std::atomic<bool>& cancel, unsigned 
     job.preserveTimes = options.preserve;
     job.strict = options.strict;
     job.maxPixels = options.maxPixels;
+    job.threads = platform::AvailableProcessors();
     job.cancel = &cancel;
     r.quiet = options.quiet;
     r.verbose = options.verbose;

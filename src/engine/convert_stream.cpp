@@ -87,9 +87,9 @@ bool Cancelled(const std::atomic<bool>* cancel) {
 
 }  // namespace
 
-
 StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& in, ByteSink& out,
-                              uint8_t* buffer, size_t bufferSize, const std::atomic<bool>* cancel) {
+                              uint8_t* buffer, size_t bufferSize, const std::atomic<bool>* cancel,
+                              PixelRange range) {
     StreamResult r;
     if (d.result != Success) {
         r.result = d.result;
@@ -106,13 +106,22 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
     ContrastTable table;
     BuildContrastTable(ContrastFactor(level), table);
     Stager stage(out, buffer, bufferSize);
+    const auto pixelBytes = static_cast<size_t>(d.geometry.size);
+    const auto from = static_cast<size_t>(std::min<uint64_t>(range.from, pixelBytes));
+    const auto to = static_cast<size_t>(std::min<uint64_t>(range.to, pixelBytes));
+    const bool first = from == 0, last = to == pixelBytes;
+    if (!first && !in.SeekTo(d.pixelStart + static_cast<int64_t>(from))) {
+        r.result = OutputOpenFailed;
+        r.lines.Error(msg::kWriteFailed);
+        return r;
+    }
 
     // Where the layout is not kept, the pixels follow the headers, and the
     // output's offset has to say so.
     BMPFileHeader written = d.file;
     if (!d.plan.keepsLayout) written.bfOffBits = d.headersEnd;
     uint8_t headers[kMaxHeadersSize];
-    const size_t headerBytes = EncodeBMPHeaders(written, d.info, headers);
+    const size_t headerBytes = first ? EncodeBMPHeaders(written, d.info, headers) : 0;
     std::memcpy(stage.Free(), headers, headerBytes);
     stage.Commit(headerBytes);
 
@@ -124,7 +133,7 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
     const uint8_t* ahead = d.ahead;
     size_t aheadLeft = std::min<size_t>(d.aheadSize, d.plan.carried);
     int64_t position = d.headersEnd;
-    for (size_t left = d.plan.carried; left != 0;) {
+    for (size_t left = first ? d.plan.carried : 0; left != 0;) {
         if (Cancelled(cancel)) return r.cancelled = true, r;
         const size_t take = stage.Room(left);
         uint8_t* at = stage.Free();
@@ -144,7 +153,9 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
 
     // A stream already at the offset is left where it is: a pipe cannot be
     // sought, and one that can is not asked to drop what it buffered.
-    if (d.file.bfOffBits >= 0 && d.file.bfOffBits != position) in.SeekTo(d.file.bfOffBits);
+    if (first && d.file.bfOffBits >= 0 && d.file.bfOffBits != position) {
+        in.SeekTo(d.file.bfOffBits);
+    }
 
     // Once the file runs out, the rest of the pixel data is zero bytes.
     for (uint32_t k = 0; k < r.palette.entries; ++k) {
@@ -155,10 +166,9 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
     const unsigned keep = ~unsigned{d.curvedBytes} & 15u;
     uint8_t mostIndex = 0;
     bool shortRead = false;
-    const auto pixelBytes = static_cast<size_t>(d.geometry.size);
-    for (size_t done = 0; done < pixelBytes;) {
+    for (size_t done = from; done < to;) {
         if (Cancelled(cancel)) return r.cancelled = true, r;
-        const size_t take = stage.Room(pixelBytes - done);
+        const size_t take = stage.Room(to - done);
         uint8_t* at = stage.Free();
         const size_t got = shortRead ? 0 : ReadUpTo(in, at, take);
         if (got < take) {
@@ -181,7 +191,7 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
         watchIndices && mostIndex < r.palette.entries && table.map[mostIndex] >= r.palette.entries;
 
     // The trailer, as much of it as the file still has.
-    if (!shortRead) {
+    if (last && !shortRead) {
         for (size_t left = d.plan.trailer; left != 0;) {
             if (Cancelled(cancel)) return r.cancelled = true, r;
             const size_t take = stage.Room(left);
@@ -198,7 +208,7 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
         return r;
     }
     r.result = Success;
-    r.lines.Success(msg::kSuccess);
+    if (last) r.lines.Success(msg::kSuccess);
     return r;
 }
 

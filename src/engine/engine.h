@@ -150,9 +150,19 @@ inline constexpr size_t kMinChunkBytes = 4096;
 // FailureLine(). `cancel` is looked at before every chunk. A buffer as
 // large as the whole output hands it to the sink in one Write, after the
 // last read.
+// A stretch [from, to) of a file's pixel data, in bytes, for callers that
+// convert one file on several threads. The first stretch (from 0) also
+// writes the headers and what lies before the pixels; the last (to the
+// end) the trailer and the success line. A stretch that is not the first
+// reads from a source it seeks to the stretch's pixels.
+struct PixelRange {
+    uint64_t from = 0;
+    uint64_t to = UINT64_MAX;
+};
+
 StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& in, ByteSink& out,
                               uint8_t* buffer, size_t bufferSize,
-                              const std::atomic<bool>* cancel = nullptr);
+                              const std::atomic<bool>* cancel = nullptr, PixelRange range = {});
 
 // Describe, then ConvertDescribed.
 StreamResult ConvertStream(ByteSource& in, ByteSink& out, int32_t level, uint8_t* buffer,

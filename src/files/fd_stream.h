@@ -79,6 +79,61 @@ class FdSource final : public ByteSource {
     uint8_t block_[4096];
 };
 
+// A file read at a position of its own, for one of several threads that
+// share the open file.
+class PositionedSource final : public ByteSource {
+  public:
+    PositionedSource(int fd, int64_t size) noexcept : fd_(fd), size_(size) {}
+    size_t Read(uint8_t* into, size_t n) noexcept override {
+        size_t got = 0;
+        while (got < n && error_ == 0) {
+            const long k = sys::ReadAt(fd_, reinterpret_cast<char*>(into + got), n - got, at_);
+            if (k < 0) error_ = errno != 0 ? errno : EIO;
+            if (k <= 0) break;
+            got += static_cast<size_t>(k);
+            at_ += k;
+        }
+        return got;
+    }
+    bool SeekTo(int64_t offset) noexcept override {
+        if (offset < 0) return false;
+        at_ = offset;
+        return true;
+    }
+    int64_t Size() noexcept override { return size_; }
+    int error() const noexcept { return error_; }
+
+  private:
+    int fd_;
+    int64_t size_;
+    int64_t at_ = 0;
+    int error_ = 0;
+};
+
+// A file written from `offset` on, leaving the file's position alone.
+class PositionedSink final : public ByteSink {
+  public:
+    PositionedSink(int fd, int64_t offset) noexcept : fd_(fd), at_(offset) {}
+    bool Write(const uint8_t* data, size_t n) noexcept override {
+        while (n > 0) {
+            const long k = sys::WriteAt(fd_, reinterpret_cast<const char*>(data), n, at_);
+            if (k <= 0) {
+                error_ = k < 0 ? errno : ENOSPC;
+                return false;
+            }
+            data += k, at_ += k;
+            n -= static_cast<size_t>(k);
+        }
+        return true;
+    }
+    int error() const noexcept { return error_; }
+
+  private:
+    int fd_;
+    int64_t at_;
+    int error_ = 0;
+};
+
 // Remembers why a write failed, for the caller's own message.
 class FdSink final : public ByteSink {
   public:

@@ -8,6 +8,7 @@
 #include "fd_stream.h"
 #include "memory_source.h"
 #include "messages.h"
+#include "ranges.h"
 #include "scratch_file.h"
 #include "size_limits.h"
 #include "system.h"
@@ -293,18 +294,29 @@ Result RunJob(const Job& job, uint8_t* buffer, size_t bufferSize, bool dry) {
         outFd = scratch.fd();
     }
 
-    FdSink sink(outFd);
-    r.stream = ConvertDescribed(d, job.level, source, sink, buffer, bufferSize, job.cancel);
+    int readError = 0, writeError = 0;
+    if (const unsigned threads = regular ? RangeThreads(d, job.threads) : 1; threads > 1) {
+        const RangeOutcome o = ConvertInRanges(d, job.level, source, in.fd, outFd, threads, buffer,
+                                               bufferSize, job.cancel);
+        r.stream = o.stream;
+        readError = o.readError;
+        writeError = o.writeError;
+    } else {
+        FdSink sink(outFd);
+        r.stream = ConvertDescribed(d, job.level, source, sink, buffer, bufferSize, job.cancel);
+        readError = source.error();
+        writeError = sink.error();
+    }
     // A read ended by the interrupt gave zeros, not the file.
-    const bool interrupted = job.cancel != nullptr && job.cancel->load() && source.error() != 0;
+    const bool interrupted = job.cancel != nullptr && job.cancel->load() && readError != 0;
     if (r.stream.cancelled || interrupted) {
         r.status = Status::Cancelled;
         return r;
     }
-    if (sink.error() != 0) {
+    if (writeError != 0) {
         r.lines = Diagnostics();
         r.lines.Error(msg::kWriteFailed);
-        return Fail(r, Reason::Write, sink.error(), OutputOpenFailed);
+        return Fail(r, Reason::Write, writeError, OutputOpenFailed);
     }
     if (r.stream.result != Success) {
         r.lines = r.stream.lines;
@@ -314,8 +326,8 @@ Result RunJob(const Job& job, uint8_t* buffer, size_t bufferSize, bool dry) {
     // the original is at stake it is kept, rather than replaced by zeros.
     bool shortRead = false;
     for (const Line& line : r.stream.lines) shortRead = shortRead || line.kind == Kind::Warning;
-    if ((source.error() != 0 || (shortRead && d.complete)) && (r.sameFile || job.strict)) {
-        return Fail(r, Reason::ReadFailed, source.error());
+    if ((readError != 0 || (shortRead && d.complete)) && (r.sameFile || job.strict)) {
+        return Fail(r, Reason::ReadFailed, readError);
     }
     r.code = Success;
     r.lines = r.stream.lines;

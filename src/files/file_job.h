@@ -38,6 +38,8 @@ struct Job {
     bool strict = false;
     bool makeFolders = false;  // the output's folder is made when a result is written
     uint64_t maxPixels = 0;    // 0: no limit
+    // Threads that may share a large regular file (ranges.h); 1: one.
+    unsigned threads = 1;
     const std::atomic<bool>* cancel = nullptr;
 };
 

@@ -88,6 +88,12 @@ std::string TempDirectory();
 // retried unless the flag given to StopOnInterrupt is set.
 long ReadSome(int fd, char* data, size_t size);
 long WriteSome(int fd, const char* data, size_t size);
+// As ReadSome and WriteSome, at `offset` from the start, leaving the file's
+// position alone, so that several threads can share one open file. Where
+// the system has no such calls (PositionalIo() false), -1 with ENOSYS.
+bool PositionalIo();
+long ReadAt(int fd, char* data, size_t size, int64_t offset);
+long WriteAt(int fd, const char* data, size_t size, int64_t offset);
 // Moves to `offset` from the start. Returns false where the file cannot seek.
 bool SeekTo(int fd, int64_t offset);
 // What an open file is. Null where that cannot be told.

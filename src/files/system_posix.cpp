@@ -218,6 +218,26 @@ long WriteSome(int fd, const char* data, size_t size) {
     }
 }
 
+bool PositionalIo() { return true; }
+
+long ReadAt(int fd, char* data, size_t size, int64_t offset) {
+    if (Stopping()) {
+        errno = EINTR;
+        return -1;
+    }
+    for (;;) {
+        const ssize_t n = pread(fd, data, size, static_cast<off_t>(offset));
+        if (n >= 0 || !Retry()) return static_cast<long>(n);
+    }
+}
+
+long WriteAt(int fd, const char* data, size_t size, int64_t offset) {
+    for (;;) {
+        const ssize_t n = pwrite(fd, data, size, static_cast<off_t>(offset));
+        if (n >= 0 || !Retry()) return static_cast<long>(n);
+    }
+}
+
 bool SeekTo(int fd, int64_t offset) {
     return offset >= 0 && lseek(fd, static_cast<off_t>(offset), SEEK_SET) == offset;
 }

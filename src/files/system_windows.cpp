@@ -327,6 +327,20 @@ std::vector<std::string> Names(const std::string& folder) {
     return names;
 }
 
+// The C runtime's descriptors have one position, which positional reads on
+// their handles would move too: one file is converted by one thread here.
+bool PositionalIo() { return false; }
+
+long ReadAt(int, char*, size_t, int64_t) {
+    errno = ENOSYS;
+    return -1;
+}
+
+long WriteAt(int, const char*, size_t, int64_t) {
+    errno = ENOSYS;
+    return -1;
+}
+
 int Truncate(int fd, uint64_t size) {
     return _chsize_s(fd, static_cast<long long>(size)) == 0 ? 0 : errno;
 }

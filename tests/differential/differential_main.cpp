@@ -2,7 +2,8 @@
 // exported call (file to file, its printed lines captured) and through the
 // engine's streamed conversion twice: from memory through the smallest
 // buffer, and from the file through an odd-sized one, so that chunks split
-// rows and pixels anywhere. All three must give the same result, the same
+// rows and pixels anywhere; and through the file job on several threads,
+// each converting a stretch that starts anywhere. All must give the same result, the same
 // lines in the same order and, on success, the same bytes.
 //
 // Colour mode has no exported call: there the engine with a buffer as large
@@ -24,11 +25,14 @@
 
 #include "bmpcontrast.h"
 #include "engine_run.h"
+#include "fd_stream.h"
 #include "file_stream.h"
 #include "memory_source.h"
+#include "ranges.h"
 #include "scratch_dir.h"
 #include "stdio_capture.h"
 #include "stdio_source.h"
+#include "system.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
@@ -91,6 +95,28 @@ void CompareStreams(const std::string& what, const bmptest::StreamOutcome& whole
                     const bmptest::StreamOutcome& stream, Verdict& verdict) {
     const bmptest::Outcome call{whole.result, whole.out, whole.err};
     Compare(what, call, whole.file, stream, verdict);
+}
+
+// The file job's conversion of one file on several threads, each stretch
+// starting anywhere (no alignment), into `out`.
+bmptest::StreamOutcome InRanges(const std::string& in, const std::string& out, int32_t level,
+                                unsigned threads) {
+    bmptest::StreamOutcome o;
+    const int from = bmpc::sys::OpenRead(in);
+    const int to = bmpc::sys::CreateExclusive(out, 0600, true);
+    bmpc::FdSource source(from);
+    bmpc::Description d;
+    bmpc::Describe(source, level, d);
+    std::vector<uint8_t> buffer(kOddChunk);
+    const bmpc::files::RangeOutcome r = bmpc::files::ConvertInRanges(
+        d, level, source, from, to, threads, buffer.data(), buffer.size(), nullptr, 1);
+    bmpc::sys::Close(from);
+    bmpc::sys::Close(to);
+    o.result = r.stream.result;
+    bmptest::SplitLines(r.stream.lines, o.out, o.err);
+    if (o.result == Success) o.file = bmptest::ReadFile(out);
+    fs::remove(out);
+    return o;
 }
 
 struct Input {
@@ -185,6 +211,11 @@ int main(int argc, char** argv) {
             bmpc::StdioSource source(file.get());
             Compare(what + " (file)", call, written, bmptest::RunEngine(source, level, kOddChunk),
                     verdict);
+            if (bmpc::sys::PositionalIo()) {
+                const unsigned threads = 2 + static_cast<unsigned>(verdict.comparisons % 4);
+                Compare(what + " (" + std::to_string(threads) + " stretches)", call, written,
+                        InRanges(in, dir / "ranges.bmp", level, threads), verdict);
+            }
 
             const bmptest::StreamOutcome whole = Whole(bytes, level);
             verdict.colourConverted += whole.result == Success ? 2 : 0;

@@ -14,14 +14,7 @@ from typing import Iterable, Optional, Tuple, Union
 from . import _paths
 from ._codes import SUCCESS, BMPContrastWarning, describe, error_for
 
-try:
-    from . import _engine
-except ImportError as exc:  # a source folder on sys.path, not an installed package
-    raise ImportError(
-        "bmpcontrast's compiled engine (bmpcontrast._engine) is missing: install the "
-        "package with pip (pip install --no-build-isolation ./python) rather than "
-        "importing it from its source folder"
-    ) from exc
+from ._codes import _engine
 
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
 

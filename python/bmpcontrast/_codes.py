@@ -4,6 +4,15 @@ from __future__ import annotations
 
 from typing import NamedTuple
 
+try:
+    from . import _engine
+except ImportError as exc:  # a source folder on sys.path, not an installed package
+    raise ImportError(
+        "bmpcontrast's compiled engine (bmpcontrast._engine) is missing: install the "
+        "package with pip (pip install --no-build-isolation ./python) rather than "
+        "importing it from its source folder"
+    ) from exc
+
 
 class Code(NamedTuple):
     value: int
@@ -13,21 +22,16 @@ class Code(NamedTuple):
 
 SUCCESS = 999
 
-# The values are frozen by the C library; a test checks them against
-# include/bmpcontrast.h.
+
+def _short(name: str) -> str:
+    """The header's short name: BMPCONTRAST_LEVEL_NOT_POSITIVE -> LevelNotPositive."""
+    return "".join(word.capitalize() for word in name.removeprefix("BMPCONTRAST_").split("_"))
+
+
+# From the C header as compiled into the engine: its table is the one list
+# of codes, names and meanings.
 CODES: dict[int, Code] = {
-    c.value: c
-    for c in (
-        Code(999, "Success", "output written"),
-        Code(12, "LevelNotPositive", "level is not positive"),
-        Code(13, "InputOpenFailed", "input cannot be opened"),
-        Code(1333, "HeaderReadFailed", "headers unreadable or not 'BM'"),
-        Code(1444, "InvalidDimensions", "width <= 0, height 0, or too large"),
-        Code(14444, "UnsupportedBitDepth", "not 8, 24 or 32 bits per pixel"),
-        Code(166, "CompressionUnsupported", "biCompression is not 0"),
-        Code(1, "OutOfMemory", "a pixel buffer cannot be allocated"),
-        Code(41, "OutputOpenFailed", "output cannot be opened, or writing it failed"),
-    )
+    value: Code(value, _short(name), meaning) for value, name, meaning in _engine.results()
 }
 
 

@@ -163,6 +163,19 @@ py::tuple PyAdjustBytes(const py::buffer& data, int32_t level) {
     return py::make_tuple(r.result, Lines(r.lines), out);
 }
 
+// Every result the header describes, as (value, name, meaning): the header
+// is the one table of codes, and Python's names come from it. Results are
+// small positive numbers; any value the header does not name is no result.
+py::list Results() {
+    py::list results;
+    for (int32_t value = 0; value <= INT16_MAX; ++value) {
+        const BMPContrastResultText text = BMPContrastDescribeResult(value);
+        if (std::strcmp(text.name, "BMPCONTRAST_UNKNOWN_RESULT") == 0) continue;
+        results.append(py::make_tuple(value, text.name, text.meaning));
+    }
+    return results;
+}
+
 py::bytes Curve(int32_t level) {
     if (level <= 0) throw py::value_error("level must be positive");
     bmpc::ContrastTable table;
@@ -181,4 +194,5 @@ PYBIND11_MODULE(_engine, m) {
     m.def("adjust_bytes", &PyAdjustBytes, py::arg("data"), py::arg("level"),
           "(result, lines, output or None) for a bitmap in memory.");
     m.def("curve", &Curve, py::arg("level"), "The 256-byte curve for a positive level.");
+    m.def("results", &Results, "(value, name, meaning) of every result code, from the header.");
 }

@@ -127,7 +127,7 @@ void CheckColourMode(const Bytes& input, int32_t level, size_t chunk) {
     }
     std::vector<uint8_t> whole(std::max<size_t>(1, static_cast<size_t>(d.outputSize)));
     bmptest::BytesSink sink;
-    bmpc::ConvertDescribed(d, level, source, sink, whole.data(), whole.size());
+    bmpc::ConvertDescribed(d, source, sink, whole.data(), whole.size());
     if (sink.bytes != streamed.file) {
         Broken("colour output", "streamed", "as in one buffer");
     }

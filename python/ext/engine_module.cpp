@@ -153,7 +153,7 @@ py::tuple PyAdjustBytes(const py::buffer& data, int32_t level) {
         // The output itself is the engine's buffer: one pass, no copy. An
         // empty output still needs somewhere to point.
         uint8_t spare = 0;
-        r = bmpc::ConvertDescribed(d, level, source, sink, outSize != 0 ? at : &spare, outSize);
+        r = bmpc::ConvertDescribed(d, source, sink, outSize != 0 ? at : &spare, outSize);
     }
     if (r.result != BMPCONTRAST_SUCCESS)
         return py::make_tuple(r.result, Lines(r.lines), py::none());

@@ -60,7 +60,7 @@ class StreamedOutput final : public ByteSink {
 // had, the call converts in its output block as it always did.
 constexpr size_t kStreamChunk = size_t{64} << 10;
 
-int32_t Streamed(const Description& d, int32_t level, FileStream& in, StdioSource& source,
+int32_t Streamed(const Description& d, FileStream& in, StdioSource& source,
                  const char16_t* outputPath, uint8_t* chunk, Diagnostics& lines) {
     // The output is opened before the pixels are read; where that fails the
     // call says what it would have said having read them first: a file
@@ -71,7 +71,7 @@ int32_t Streamed(const Description& d, int32_t level, FileStream& in, StdioSourc
         return OutputOpenFailed;
     }
     StreamedOutput sink(out.get());
-    const StreamResult r = ConvertDescribed(d, level, source, sink, chunk, kStreamChunk);
+    const StreamResult r = ConvertDescribed(d, source, sink, chunk, kStreamChunk);
     in.Close();
     const bool closed = out.Close();
     for (const Line& line : r.lines) {
@@ -115,12 +115,12 @@ int32_t Convert(const char16_t* inputPath, const char16_t* outputPath, int32_t l
     // to fault in. Output and input the same, or a pipe, keep the blocks.
     if (d.fileSize > 0 && OtherFile(in.get(), outputPath)) {
         const PixelBlock chunk(kStreamChunk);
-        if (chunk) return Streamed(d, level, in, source, outputPath, chunk.data(), lines);
+        if (chunk) return Streamed(d, in, source, outputPath, chunk.data(), lines);
     }
     PrefaultPixelBuffer(output.data(), output.size());
 
     OutputAfterInput sink(in, outputPath);
-    StreamResult r = ConvertDescribed(d, level, source, sink, output.data(), output.size());
+    StreamResult r = ConvertDescribed(d, source, sink, output.data(), output.size());
     for (const Line& line : r.lines) lines.Add(line);
     return r.result;
 }

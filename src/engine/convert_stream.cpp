@@ -87,8 +87,8 @@ bool Cancelled(const std::atomic<bool>* cancel) {
 
 }  // namespace
 
-StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& in, ByteSink& out,
-                              uint8_t* buffer, size_t bufferSize, const std::atomic<bool>* cancel,
+StreamResult ConvertDescribed(const Description& d, ByteSource& in, ByteSink& out, uint8_t* buffer,
+                              size_t bufferSize, const std::atomic<bool>* cancel,
                               PixelRange range) {
     StreamResult r;
     if (d.result != Success) {
@@ -104,7 +104,7 @@ StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& i
         return r;
     }
     ContrastTable table;
-    BuildContrastTable(ContrastFactor(level), table);
+    BuildContrastTable(ContrastFactor(d.level), table);
     Stager stage(out, buffer, bufferSize);
     const auto pixelBytes = static_cast<size_t>(d.geometry.size);
     const auto from = static_cast<size_t>(std::min<uint64_t>(range.from, pixelBytes));
@@ -216,7 +216,7 @@ StreamResult ConvertStream(ByteSource& in, ByteSink& out, int32_t level, uint8_t
                            size_t bufferSize, const std::atomic<bool>* cancel, Mode mode) {
     Description d;
     Describe(in, level, d, mode);
-    return ConvertDescribed(d, level, in, out, buffer, bufferSize, cancel);
+    return ConvertDescribed(d, in, out, buffer, bufferSize, cancel);
 }
 
 }  // namespace bmpc

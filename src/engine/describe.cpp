@@ -236,6 +236,7 @@ bool ChooseColourTreatment(ByteSource& in, Description& d) {
 
 bool DescribeLevel(int32_t level, Description& d) {
     d = Description{};
+    d.level = level;
     if (ContrastFactor(level) > 0.0f) return true;
     return Refuse(d, LevelNotPositive, msg::kLevelNotPositive);
 }

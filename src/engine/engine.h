@@ -62,6 +62,9 @@ struct Description {
     // depend on the moment (memory, the output) are not foreseen.
     int32_t result = 0;
     const char* line = nullptr;  // the failure's line; null where it has none
+    // The level DescribeLevel accepted; the conversion takes it from here,
+    // so that what was checked is what is applied.
+    int32_t level = 0;
     Mode mode = Mode::Contract;
     Layout layout = Layout::Unknown;        // once the headers are read
     Treatment treatment = Treatment::None;  // where result is Success
@@ -160,9 +163,9 @@ struct PixelRange {
     uint64_t to = UINT64_MAX;
 };
 
-StreamResult ConvertDescribed(const Description& d, int32_t level, ByteSource& in, ByteSink& out,
-                              uint8_t* buffer, size_t bufferSize,
-                              const std::atomic<bool>* cancel = nullptr, PixelRange range = {});
+StreamResult ConvertDescribed(const Description& d, ByteSource& in, ByteSink& out, uint8_t* buffer,
+                              size_t bufferSize, const std::atomic<bool>* cancel = nullptr,
+                              PixelRange range = {});
 
 // Describe, then ConvertDescribed.
 StreamResult ConvertStream(ByteSource& in, ByteSink& out, int32_t level, uint8_t* buffer,

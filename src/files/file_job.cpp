@@ -296,14 +296,14 @@ Result RunJob(const Job& job, uint8_t* buffer, size_t bufferSize, bool dry) {
 
     int readError = 0, writeError = 0;
     if (const unsigned threads = regular ? RangeThreads(d, job.threads) : 1; threads > 1) {
-        const RangeOutcome o = ConvertInRanges(d, job.level, source, in.fd, outFd, threads, buffer,
-                                               bufferSize, job.cancel);
+        const RangeOutcome o =
+            ConvertInRanges(d, source, in.fd, outFd, threads, buffer, bufferSize, job.cancel);
         r.stream = o.stream;
         readError = o.readError;
         writeError = o.writeError;
     } else {
         FdSink sink(outFd);
-        r.stream = ConvertDescribed(d, job.level, source, sink, buffer, bufferSize, job.cancel);
+        r.stream = ConvertDescribed(d, source, sink, buffer, bufferSize, job.cancel);
         readError = source.error();
         writeError = sink.error();
     }

@@ -19,7 +19,7 @@ struct Stretch {
     int readError = 0, writeError = 0;
 };
 
-void ConvertStretch(const Description& d, int32_t level, int inFd, int outFd, size_t bufferSize,
+void ConvertStretch(const Description& d, int inFd, int outFd, size_t bufferSize,
                     const std::atomic<bool>* cancel, Stretch& s) {
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize]);
     if (!buffer) {
@@ -31,7 +31,7 @@ void ConvertStretch(const Description& d, int32_t level, int inFd, int outFd, si
     const int64_t at = int64_t{d.headersEnd} + static_cast<int64_t>(d.plan.carried) +
                        static_cast<int64_t>(s.range.from);
     PositionedSink sink(outFd, at);
-    s.result = ConvertDescribed(d, level, source, sink, buffer.get(), bufferSize, cancel, s.range);
+    s.result = ConvertDescribed(d, source, sink, buffer.get(), bufferSize, cancel, s.range);
     s.readError = source.error();
     s.writeError = sink.error();
 }
@@ -48,13 +48,13 @@ unsigned RangeThreads(const Description& d, unsigned threads) {
     return static_cast<unsigned>(std::clamp<uint64_t>(pixels / kMinRange, 1, threads));
 }
 
-RangeOutcome ConvertInRanges(const Description& d, int32_t level, FdSource& source, int inFd,
-                             int outFd, unsigned threads, uint8_t* buffer, size_t bufferSize,
+RangeOutcome ConvertInRanges(const Description& d, FdSource& source, int inFd, int outFd,
+                             unsigned threads, uint8_t* buffer, size_t bufferSize,
                              const std::atomic<bool>* cancel, uint64_t align) {
     RangeOutcome o;
     if (d.result != Success) {  // refused: one thread says so
         FdSink sink(outFd);
-        o.stream = ConvertDescribed(d, level, source, sink, buffer, bufferSize, cancel);
+        o.stream = ConvertDescribed(d, source, sink, buffer, bufferSize, cancel);
         return o;
     }
     const auto pixels = static_cast<uint64_t>(d.geometry.size);
@@ -70,19 +70,18 @@ RangeOutcome ConvertInRanges(const Description& d, int32_t level, FdSource& sour
     for (unsigned k = 1; k < threads; ++k) {
         Stretch& s = stretches[k];
         try {
-            helpers.emplace_back([&, k] {
-                ConvertStretch(d, level, inFd, outFd, bufferSize, cancel, stretches[k]);
-            });
+            helpers.emplace_back(
+                [&, k] { ConvertStretch(d, inFd, outFd, bufferSize, cancel, stretches[k]); });
         } catch (const std::system_error&) {
             left.push_back(&s);
         }
     }
     Stretch& head = stretches[0];
     FdSink sink(outFd);
-    head.result = ConvertDescribed(d, level, source, sink, buffer, bufferSize, cancel, head.range);
+    head.result = ConvertDescribed(d, source, sink, buffer, bufferSize, cancel, head.range);
     head.readError = source.error();
     head.writeError = sink.error();
-    for (Stretch* s : left) ConvertStretch(d, level, inFd, outFd, bufferSize, cancel, *s);
+    for (Stretch* s : left) ConvertStretch(d, inFd, outFd, bufferSize, cancel, *s);
     for (std::thread& t : helpers) t.join();
 
     // One result, as the sequential conversion gives it: the first

@@ -34,8 +34,8 @@ struct RangeOutcome {
 // `threads` threads; `buffer` serves the calling thread, the others get
 // their own of the same size. Stretches start at multiples of `align`
 // (a page: no two threads write into one).
-RangeOutcome ConvertInRanges(const Description& d, int32_t level, FdSource& source, int inFd,
-                             int outFd, unsigned threads, uint8_t* buffer, size_t bufferSize,
+RangeOutcome ConvertInRanges(const Description& d, FdSource& source, int inFd, int outFd,
+                             unsigned threads, uint8_t* buffer, size_t bufferSize,
                              const std::atomic<bool>* cancel, uint64_t align = 4096);
 
 }  // namespace bmpc::files

@@ -78,7 +78,7 @@ bmptest::StreamOutcome Whole(const bmptest::Bytes& bytes, int32_t level) {
     // The smallest buffer the engine takes for a short output is the output.
     std::vector<uint8_t> buffer(std::max<size_t>(1, static_cast<size_t>(d.outputSize)));
     bmptest::BytesSink sink;
-    o.raw = bmpc::ConvertDescribed(d, level, source, sink, buffer.data(), buffer.size());
+    o.raw = bmpc::ConvertDescribed(d, source, sink, buffer.data(), buffer.size());
     o.result = o.raw.result;
     bmptest::SplitLines(o.raw.lines, o.out, o.err);
     o.file = std::move(sink.bytes);
@@ -109,7 +109,7 @@ bmptest::StreamOutcome InRanges(const std::string& in, const std::string& out, i
     bmpc::Describe(source, level, d);
     std::vector<uint8_t> buffer(kOddChunk);
     const bmpc::files::RangeOutcome r = bmpc::files::ConvertInRanges(
-        d, level, source, from, to, threads, buffer.data(), buffer.size(), nullptr, 1);
+        d, source, from, to, threads, buffer.data(), buffer.size(), nullptr, 1);
     bmpc::sys::Close(from);
     bmpc::sys::Close(to);
     o.result = r.stream.result;

@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -77,133 +77,126 @@ std::vector<std::string> BmpFilesUnder(const std::string& dir, const Options& op
     return found;
 }
 
-bool ReadNames(const Options& options, std::vector<std::string>& names, std::string& error) {
-    std::string text;
-    if (options.filesFrom == "-") {
-        bmpc::sys::SetBinary(0);  // a list of names is bytes, NULs included
-        text.assign(std::istreambuf_iterator<char>(std::cin), {});
-    } else {
-        std::ifstream in(PathOf(options.filesFrom), std::ios::binary);
-        if (!in) {
-            error = "cannot read the list " + Quoted(options.filesFrom);
-            return false;
-        }
-        text.assign(std::istreambuf_iterator<char>(in), {});
-    }
-    const char separator = options.nulSeparated ? '\0' : '\n';
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(separator, start);
-        if (end == std::string::npos) end = text.size();
-        if (end > start) names.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return true;
-}
-
 }  // namespace
 
-bool CollectInputs(const Options& options, std::vector<std::string>& inputs,
-                   std::vector<std::string>& roots, std::vector<std::string>& notes,
-                   std::string& error) {
-    const std::optional<Identity> outDir =
-        options.outDir.empty() ? std::nullopt : IdentityOf(options.outDir);
-    std::vector<std::string> named = options.files;
-    if (!options.filesFrom.empty() && !ReadNames(options, named, error)) return false;
-    for (const std::string& name : named) {
-        const auto info = bmpc::sys::Stat(name);
-        if (options.recursive && info && info->directory) {
-            for (std::string& file : BmpFilesUnder(name, options, outDir, notes)) {
-                inputs.push_back(std::move(file));
-                roots.push_back(name);
-            }
-        } else {
-            inputs.push_back(name);
-            roots.emplace_back();
-        }
+bool BatchFeed::Open(const Options& options, std::string& error) {
+    options_ = &options;
+    if (!options.outDir.empty()) {
+        outDir_ = IdentityOf(options.outDir);
+        outPrefix_ = bmpc::sys::Resolved(options.outDir) + "/";
     }
-    return true;
-}
-
-std::vector<BatchItem> PlanBatch(const Options& options, const std::vector<std::string>& inputs,
-                                 const std::vector<std::string>& roots,
-                                 std::vector<std::string>& notes) {
-    std::vector<BatchItem> items;
-    items.reserve(inputs.size());
-    std::map<std::string, size_t> claimed;  // destination -> item that has it
-    std::map<Identity, size_t> seen;        // in place: file -> item that has it
+    size_t folders = 0;
+    for (const std::string& name : options.files) {
+        const auto info = bmpc::sys::Stat(name);
+        if (options.recursive && info && info->directory) ++folders;
+        pending_.push_back(name);
+    }
     // Names from a list, or found under several folders, keep their path
     // below the output folder (as cp --parents does), so that two inputs
     // never meet at one name; under a single folder, the path below it.
-    std::set<std::string> folders(roots.begin(), roots.end());
-    folders.erase("");
-    const bool keepPaths = !options.filesFrom.empty() || folders.size() > 1;
-    const std::string outDir =
-        options.outDir.empty() ? "" : bmpc::sys::Resolved(options.outDir) + "/";
-    for (size_t k = 0; k < inputs.size(); ++k) {
-        const std::string& input = inputs[k];
-        BatchItem item;
-        item.input = input;
-        // A file reached twice is converted once; the second time is no failure.
-        auto duplicate = [&](size_t first) {
-            notes.push_back(Quoted(input) + ": skipped, the same file as " +
-                            Quoted(items[first].input));
-        };
-        const bool found = !roots[k].empty();
-        const auto info = found && !options.inPlace ? std::nullopt : bmpc::sys::Stat(input);
-        if (info && info->directory) {
-            item.problem = Quoted(input) +
-                           " not converted: it is a folder (use -r to convert the .bmp files "
-                           "under it)";
-            items.push_back(std::move(item));
-            continue;
+    keepPaths_ = !options.filesFrom.empty() || folders > 1;
+    separator_ = options.nulSeparated ? '\0' : '\n';
+    if (options.filesFrom == "-") {
+        bmpc::sys::SetBinary(0);  // a list of names is bytes, NULs included
+        list_ = &std::cin;
+    } else if (!options.filesFrom.empty()) {
+        file_.open(PathOf(options.filesFrom), std::ios::binary);
+        if (!file_) {
+            error = "cannot read the list " + Quoted(options.filesFrom);
+            return false;
         }
-        if (options.inPlace) {
-            item.destination = input;
-            if (info) {
-                const auto [it, added] =
-                    seen.emplace(Identity(info->device, info->inode), items.size());
-                if (!added) {
-                    duplicate(it->second);
-                    continue;
-                }
-            }
-            items.push_back(std::move(item));
-            continue;
-        }
-        // A second run must not take the first one's results for inputs.
-        if (!outDir.empty() && bmpc::sys::Resolved(input).rfind(outDir, 0) == 0) {
-            notes.push_back(Quoted(input) + ": skipped, it is inside the output folder");
-            continue;
-        }
-        fs::path name;
-        if (keepPaths) {
-            name = PathOf(input).lexically_normal().relative_path();
-            if (!name.empty() && *name.begin() == "..") name.clear();
-        } else {
-            name = found ? PathOf(input).lexically_relative(PathOf(roots[k]))
-                         : PathOf(input).filename();
-        }
-        if (name.empty() || name == "." || name == ".." || !name.has_filename()) {
-            item.problem = Quoted(input) + " not converted: it does not name a file under " +
-                           Quoted(options.outDir);
-        } else {
-            item.destination = Utf8Of(PathOf(options.outDir) / name);
-            const auto [it, added] = claimed.emplace(item.destination, items.size());
-            if (!added) {
-                const auto id = IdentityOf(input);
-                if (id && id == IdentityOf(items[it->second].input)) {
-                    duplicate(it->second);
-                    continue;
-                }
-                item.problem = Quoted(input) +
-                               " not converted: " + Quoted(items[it->second].input) +
-                               " is also written to " + Quoted(item.destination);
-            }
-        }
-        items.push_back(std::move(item));
+        list_ = &file_;
     }
-    return items;
+    return true;
+}
+
+bool BatchFeed::Next(BatchItem& item, std::vector<std::string>& notes) {
+    for (;;) {
+        while (found_.empty()) {
+            std::string name;
+            if (!pending_.empty()) {
+                name = std::move(pending_.front());
+                pending_.pop_front();
+            } else if (list_ == nullptr || !std::getline(*list_, name, separator_)) {
+                return false;
+            }
+            if (name.empty()) continue;
+            const auto info = bmpc::sys::Stat(name);
+            if (options_->recursive && info && info->directory) {
+                for (std::string& file : BmpFilesUnder(name, *options_, outDir_, notes))
+                    found_.emplace_back(std::move(file), name);
+            } else {
+                found_.emplace_back(name, "");
+            }
+        }
+        auto [input, root] = std::move(found_.front());
+        found_.pop_front();
+        if (Plan(input, root, item, notes)) return true;
+    }
+}
+
+std::vector<std::string> BatchFeed::Unread() {
+    std::vector<std::string> left;
+    for (const auto& [input, root] : found_) left.push_back(input);
+    left.insert(left.end(), pending_.begin(), pending_.end());
+    // The rest of a list file too; standard input may never end.
+    for (std::string name; list_ == &file_ && std::getline(file_, name, separator_);) {
+        if (!name.empty()) left.push_back(std::move(name));
+    }
+    return left;
+}
+
+bool BatchFeed::Plan(const std::string& input, const std::string& root, BatchItem& item,
+                     std::vector<std::string>& notes) {
+    item = BatchItem{};
+    item.input = input;
+    // A file reached twice is converted once; the second time is no failure.
+    auto duplicate = [&](const std::string& first) {
+        notes.push_back(Quoted(input) + ": skipped, the same file as " + Quoted(first));
+        return false;
+    };
+    const bool found = !root.empty();
+    const auto info = found && !options_->inPlace ? std::nullopt : bmpc::sys::Stat(input);
+    if (info && info->directory) {
+        item.problem = Quoted(input) +
+                       " not converted: it is a folder (use -r to convert the .bmp files "
+                       "under it)";
+        return true;
+    }
+    if (options_->inPlace) {
+        item.destination = input;
+        if (info) {
+            const auto [it, added] = seen_.emplace(Identity(info->device, info->inode), input);
+            if (!added) return duplicate(it->second);
+        }
+        return true;
+    }
+    // A second run must not take the first one's results for inputs.
+    if (!outPrefix_.empty() && bmpc::sys::Resolved(input).rfind(outPrefix_, 0) == 0) {
+        notes.push_back(Quoted(input) + ": skipped, it is inside the output folder");
+        return false;
+    }
+    fs::path name;
+    if (keepPaths_) {
+        name = PathOf(input).lexically_normal().relative_path();
+        if (!name.empty() && *name.begin() == "..") name.clear();
+    } else {
+        name = found ? PathOf(input).lexically_relative(PathOf(root)) : PathOf(input).filename();
+    }
+    if (name.empty() || name == "." || name == ".." || !name.has_filename()) {
+        item.problem = Quoted(input) + " not converted: it does not name a file under " +
+                       Quoted(options_->outDir);
+        return true;
+    }
+    item.destination = Utf8Of(PathOf(options_->outDir) / name);
+    const auto [it, added] = claimed_.emplace(item.destination, input);
+    if (!added) {
+        const auto id = IdentityOf(input);
+        if (id && id == IdentityOf(it->second)) return duplicate(it->second);
+        item.problem = Quoted(input) + " not converted: " + Quoted(it->second) +
+                       " is also written to " + Quoted(item.destination);
+    }
+    return true;
 }
 
 }  // namespace bmpcontrast_cli

@@ -47,10 +47,14 @@ Request RequestFor(const BatchItem& item, const Options& options, const std::ato
 }
 
 // -n: what a run would do to each file, and nothing done.
-int DryRun(const std::vector<BatchItem>& items, const Options& options) {
-    size_t refused = 0, skipped = 0;
-    std::string said;
-    for (const BatchItem& item : items) {
+int DryRun(BatchFeed& feed, const Options& options) {
+    size_t total = 0, refused = 0, skipped = 0;
+    std::vector<std::string> notes;
+    for (BatchItem item; feed.Next(item, notes); ++total) {
+        if (options.verbose) {
+            for (const std::string& note : notes) Emit(1, note + "\n");
+        }
+        notes.clear();
         if (!item.problem.empty()) {
             ++refused;
             Say(item.problem);
@@ -69,11 +73,14 @@ int DryRun(const std::vector<BatchItem>& items, const Options& options) {
                  (exists ? "would overwrite " : "would write ") + Quoted(item.destination) + "\n");
         }
     }
+    if (options.verbose) {
+        for (const std::string& note : notes) Emit(1, note + "\n");
+    }
     if (!options.quiet) {
         const std::string skips =
             skipped == 0 ? "" : std::to_string(skipped) + " would be skipped, ";
-        Emit(2, "dry run: " + std::to_string(items.size() - refused - skipped) +
-                    " would be converted, " + skips + std::to_string(refused) + " would fail\n");
+        Emit(2, "dry run: " + std::to_string(total - refused - skipped) + " would be converted, " +
+                    skips + std::to_string(refused) + " would fail\n");
     }
     return refused == 0 ? kExitOk : kExitFailed;
 }
@@ -98,9 +105,15 @@ class ProgressLine {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
         char text[160];
-        std::snprintf(text, sizeof text, "\r\033[K%zu/%zu files (%zu%%), %zu failed, %.1f files/s",
-                      done, total_, total_ == 0 ? size_t{100} : done * 100 / total_, failed,
-                      seconds > 0 ? static_cast<double>(done) / seconds : 0.0);
+        const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0.0;
+        if (total_ == 0) {  // a list still being read
+            std::snprintf(text, sizeof text, "\r\033[K%zu files, %zu failed, %.1f files/s", done,
+                          failed, rate);
+        } else {
+            std::snprintf(text, sizeof text,
+                          "\r\033[K%zu/%zu files (%zu%%), %zu failed, %.1f files/s", done, total_,
+                          done * 100 / total_, failed, rate);
+        }
         Emit(2, text);
     }
     // Clears the line, so that whatever is printed next starts clean.
@@ -117,44 +130,78 @@ class ProgressLine {
 }  // namespace
 
 int RunBatch(const Options& options, std::atomic<bool>& cancel) {
-    std::vector<std::string> inputs, roots, notes;
-    if (std::string error; !CollectInputs(options, inputs, roots, notes, error)) {
+    BatchFeed feed;
+    if (std::string error; !feed.Open(options, error)) {
         Say(error);
         return kExitFailed;
     }
-    const std::vector<BatchItem> items = PlanBatch(options, inputs, roots, notes);
+    if (options.dryRun) return DryRun(feed, options);
+
+    // The items planned so far, and how each ended. Without a list all are
+    // planned first, so that the progress line knows the total; a list is
+    // read as the batch goes.
+    std::vector<BatchItem> items;
+    std::vector<Status> statuses;
+    std::vector<std::string> notes;
+    bool exhausted = false;
+    auto plan = [&] {
+        BatchItem item;
+        if (exhausted || (exhausted = !feed.Next(item, notes))) return false;
+        items.push_back(std::move(item));
+        statuses.push_back(Status::Cancelled);
+        return true;
+    };
+    if (options.filesFrom.empty()) {
+        while (plan()) {
+        }
+    }
     if (options.verbose) {
         for (const std::string& note : notes) Emit(1, note + "\n");
     }
-    if (options.dryRun) return DryRun(items, options);
+    notes.clear();
 
     const unsigned wanted = options.jobs != 0 ? options.jobs : platform::AvailableProcessors();
-    const auto count = std::max<size_t>(1, std::min<size_t>(wanted, items.size()));
-    const bool showProgress =
-        items.size() > 1 && !options.quiet && platform::IsTerminal(platform::StdStream::Err);
+    const auto count =
+        exhausted ? std::max<size_t>(1, std::min<size_t>(wanted, items.size())) : size_t{wanted};
+    const bool showProgress = (items.size() > 1 || !exhausted) && !options.quiet &&
+                              platform::IsTerminal(platform::StdStream::Err);
     Board board;
     board.counts = showProgress;
-    std::vector<Status> statuses(items.size(), Status::Cancelled);
     auto work = [&] {
         const platform::InterruptibleThread interruptible;
         std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunkBytes]);
         for (;;) {
-            size_t k = 0;
+            BatchItem item;
             unsigned threads = 1;
+            size_t k = 0;
             {
                 std::lock_guard<std::mutex> hold(board.lock);
-                if (cancel || board.next >= items.size()) break;
+                const bool more = !cancel && (board.next < items.size() || plan());
+                // Lines about names planned meanwhile (-v), printed in order.
+                if (options.verbose && !notes.empty()) {
+                    Outcome said;
+                    said.status = Status::Cancelled;  // lines only: counted as no file
+                    for (const std::string& note : notes) said.lines.emplace_back(1, note + "\n");
+                    board.finished.push_back(std::move(said));
+                    board.lines = true;
+                    board.changed.notify_one();
+                }
+                notes.clear();
+                if (!more) break;
                 k = board.next++;
+                item = items[k];
                 // Once no file is left to start, a large one may take the
                 // threads that other files would have had.
-                if (board.next >= items.size()) threads = std::max(1u, wanted - board.converting);
+                if (board.next >= items.size() && exhausted) {
+                    threads = std::max(1u, wanted - board.converting);
+                }
                 ++board.converting;
             }
             Outcome outcome;
-            if (!items[k].problem.empty()) {
-                outcome.lines.emplace_back(2, "bmpcontrast: " + items[k].problem + "\n");
+            if (!item.problem.empty()) {
+                outcome.lines.emplace_back(2, "bmpcontrast: " + item.problem + "\n");
             } else {
-                Request request = RequestFor(items[k], options, &cancel);
+                Request request = RequestFor(item, options, &cancel);
                 request.job.threads = threads;
                 outcome = Convert(request, buffer.get(), kChunkBytes);
             }
@@ -195,7 +242,7 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
         work();
     }
 
-    ProgressLine progress(items.size(), showProgress);
+    ProgressLine progress(exhausted ? items.size() : 0, showProgress);
     size_t converted = 0, failed = 0, skipped = 0;
     for (bool more = true; more;) {
         std::deque<Outcome> done;
@@ -221,15 +268,19 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
     if (cancel) {
         // The names left, one a line on standard output (NUL-ended with
         // -0), for --files-from: a run on them converts nothing twice.
-        std::string left;
-        size_t count_left = 0;
+        std::vector<std::string> names;
         for (size_t k = 0; k < items.size(); ++k) {
-            if (statuses[k] != Status::Cancelled) continue;
-            ++count_left;
-            left += items[k].input;
+            if (statuses[k] == Status::Cancelled) names.push_back(items[k].input);
+        }
+        const std::vector<std::string> unread = feed.Unread();
+        names.insert(names.end(), unread.begin(), unread.end());
+        std::string left;
+        for (const std::string& name : names) {
+            left += name;
             left += options.nulSeparated ? '\0' : '\n';
         }
-        Say("interrupted; " + std::to_string(count_left) + " of " + std::to_string(items.size()) +
+        Say("interrupted; " + std::to_string(names.size()) + " of " +
+            std::to_string(items.size() + unread.size()) +
             " files not converted; their names follow on standard output (for --files-from)");
         Emit(1, left);
     }

@@ -297,3 +297,23 @@ def test_stale_scratch_files_of_killed_runs_are_removed(tool, tmp_path):
         assert not stale.exists() and held.exists()
     finally:
         holder.kill()
+
+
+def test_a_list_of_names_is_read_as_the_batch_goes(tool, tmp_path):
+    src = tmp_path / "a.bmp"
+    src.write_bytes(bitmaps.build(9, 4, 24))
+    out = tmp_path / "out"
+    child = subprocess.Popen([str(tool), "-q", "-o", str(out), "--files-from", "-", "150"],
+                             stdin=subprocess.PIPE, cwd=tmp_path)
+    try:
+        child.stdin.write(b"a.bmp\n")
+        child.stdin.flush()
+        deadline = time.monotonic() + 20
+        while not (out / "a.bmp").exists():  # converted while the list is still open
+            assert time.monotonic() < deadline and child.poll() is None
+            time.sleep(0.02)
+        child.stdin.close()
+        assert child.wait(timeout=20) == 0
+    finally:
+        child.kill()
+    assert (out / "a.bmp").read_bytes() == bitmaps.expected(src.read_bytes(), 150)

@@ -20,6 +20,7 @@
 #include "bmpcontrast.h"
 #include "contrast_curve.h"
 #include "engine.h"
+#include "engine_run.h"
 #include "fd_stream.h"
 #include "kernels/contrast_kernels.h"
 #include "pixel_buffer.h"
@@ -198,8 +199,8 @@ void StreamBench(benchmark::State& state) {
         const int to = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         bmpc::FdSource source(from);
         bmpc::FdSink sink(to);
-        result = bmpc::ConvertStream(source, sink, 150, reinterpret_cast<uint8_t*>(buffer.data()),
-                                     buffer.size())
+        result = bmptest::ConvertStream(source, sink, 150,
+                                        reinterpret_cast<uint8_t*>(buffer.data()), buffer.size())
                      .result;
         close(from);
         close(to);

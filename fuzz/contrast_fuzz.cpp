@@ -112,7 +112,7 @@ void CheckColourMode(const Bytes& input, int32_t level, size_t chunk) {
     bmpc::Describe(source, level, d, bmpc::Mode::Colour);
     if (d.result == 999 && d.outputSize > limit.pixelBytes) return;
     std::string out, err;
-    bmptest::SplitLines(bmpc::ForeseenLines(d), out, err);
+    bmptest::SplitLines(bmptest::ForeseenLines(d), out, err);
     const bmptest::StreamOutcome streamed =
         bmptest::RunEngine(input, level, chunk, bmpc::Mode::Colour);
     if (streamed.result != d.result) {

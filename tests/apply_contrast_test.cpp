@@ -1,5 +1,6 @@
-// The in-place walk against the two-block walk on every pad length and
-// depth: same pixel bytes, pad bytes left as they were.
+// The walk over a stretch, given the whole pixel data, against the
+// two-block walk on every pad length and depth: same pixel bytes, pad
+// bytes left as they were.
 #include "apply_contrast.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@
 
 namespace {
 
-TEST(ApplyContrastInPlace, MatchesTwoBlockWalk) {
+TEST(ApplyContrastSpan, MatchesTwoBlockWalk) {
     bmpc::ContrastTable table{};
     bmpc::BuildContrastTable(bmpc::ContrastFactor(150), table);
     std::mt19937 rng(11);
@@ -28,7 +29,7 @@ TEST(ApplyContrastInPlace, MatchesTwoBlockWalk) {
                 std::vector<uint8_t> expected(in.size());
                 bmpc::ApplyContrast(in.data(), expected.data(), g, table);
                 std::vector<uint8_t> block = in;
-                bmpc::ApplyContrastInPlace(block.data(), g, table);
+                bmpc::ApplyContrastSpan(block.data(), block.size(), 0, g, table);
                 ASSERT_EQ(block, expected) << bits << " bits, " << width << " x " << height;
             }
         }

@@ -218,8 +218,8 @@ Bytes ConvertColour(const Bytes& input, int32_t level, std::string& lines) {
     bmpc::MemorySource source(input.data(), input.size());
     bmptest::BytesSink sink;
     std::vector<uint8_t> buffer(bmpc::kMinChunkBytes);
-    const bmpc::StreamResult r = bmpc::ConvertStream(source, sink, level, buffer.data(),
-                                                     buffer.size(), nullptr, bmpc::Mode::Colour);
+    const bmpc::StreamResult r = bmptest::ConvertStream(source, sink, level, buffer.data(),
+                                                        buffer.size(), nullptr, bmpc::Mode::Colour);
     for (const bmpc::Line& line : r.lines) lines += line.text;
     return r.result == Success ? sink.bytes : Bytes{};
 }

@@ -79,7 +79,7 @@ TEST(Describe, ForeseesTheCallsResultAndLines) {
         bmptest::WriteFile(dir / "in.bmp", c.file);
         const bmptest::Outcome call = bmptest::Call(dir / "in.bmp", dir / "out.bmp", c.level);
         EXPECT_EQ(d.result, call.result);
-        EXPECT_EQ(Joined(bmpc::ForeseenLines(d)), call.err + call.out);
+        EXPECT_EQ(Joined(bmptest::ForeseenLines(d)), call.err + call.out);
         if (call.result == Success) {
             EXPECT_EQ(d.outputSize, bmptest::ReadFile(dir / "out.bmp").size());
         }
@@ -192,7 +192,7 @@ TEST(ConvertStream, AFailingSinkIsAFailureWithItsLine) {
         FailingSink sink(allowed);
         std::vector<uint8_t> buffer(bmpc::kMinChunkBytes);
         const bmpc::StreamResult r =
-            bmpc::ConvertStream(source, sink, 150, buffer.data(), buffer.size());
+            bmptest::ConvertStream(source, sink, 150, buffer.data(), buffer.size());
         EXPECT_EQ(r.result, OutputOpenFailed);
         EXPECT_EQ(Joined(r.lines), "Error: Could not write output file.\n");
     }
@@ -205,7 +205,7 @@ TEST(ConvertStream, CancelledStopsBeforeTheNextChunk) {
     std::vector<uint8_t> buffer(bmpc::kMinChunkBytes);
     const std::atomic<bool> cancel{true};
     const bmpc::StreamResult r =
-        bmpc::ConvertStream(source, sink, 150, buffer.data(), buffer.size(), &cancel);
+        bmptest::ConvertStream(source, sink, 150, buffer.data(), buffer.size(), &cancel);
     EXPECT_TRUE(r.cancelled);
     EXPECT_NE(r.result, Success);
     EXPECT_TRUE(r.lines.empty());
@@ -218,7 +218,7 @@ TEST(ConvertStream, RefusesABufferTooSmallForTheHeaders) {
     bmptest::BytesSink sink;
     std::vector<uint8_t> buffer(100);
     const bmpc::StreamResult r =
-        bmpc::ConvertStream(source, sink, 150, buffer.data(), buffer.size());
+        bmptest::ConvertStream(source, sink, 150, buffer.data(), buffer.size());
     EXPECT_EQ(r.result, OutputOpenFailed);
     EXPECT_TRUE(sink.bytes.empty());
 }

@@ -41,11 +41,6 @@ void ApplyContrast(const uint8_t* in, uint8_t* out, const PixelGeometry& geometr
                     [&](size_t at, size_t count) { kernel(in + at, out + at, count, table); });
 }
 
-void ApplyContrastInPlace(uint8_t* pixels, const PixelGeometry& geometry,
-                          const ContrastTable& table) {
-    ApplyContrastSpan(pixels, static_cast<size_t>(geometry.size), 0, geometry, table);
-}
-
 void ApplyContrastSpan(uint8_t* data, size_t n, uint64_t offset, const PixelGeometry& geometry,
                        const ContrastTable& table) {
     const ContrastKernel kernel = SelectKernel().apply;

@@ -16,11 +16,6 @@ namespace bmpc {
 void ApplyContrast(const uint8_t* in, uint8_t* out, const PixelGeometry& geometry,
                    const ContrastTable& table);
 
-// The same walk on one block (geometry.size bytes): every pixel byte is
-// replaced by the curve's value, pad bytes stay as they are.
-void ApplyContrastInPlace(uint8_t* pixels, const PixelGeometry& geometry,
-                          const ContrastTable& table);
-
 // The walk on any stretch of the pixel data: `data` holds the `n` bytes that
 // start `offset` bytes into it, wherever in a row that falls.
 void ApplyContrastSpan(uint8_t* data, size_t n, uint64_t offset, const PixelGeometry& geometry,

@@ -212,11 +212,4 @@ StreamResult ConvertDescribed(const Description& d, ByteSource& in, ByteSink& ou
     return r;
 }
 
-StreamResult ConvertStream(ByteSource& in, ByteSink& out, int32_t level, uint8_t* buffer,
-                           size_t bufferSize, const std::atomic<bool>* cancel, Mode mode) {
-    Description d;
-    Describe(in, level, d, mode);
-    return ConvertDescribed(d, in, out, buffer, bufferSize, cancel);
-}
-
 }  // namespace bmpc

@@ -272,15 +272,4 @@ void DescribeFile(ByteSource& in, Description& d, Mode mode) {
     d.result = Success;
 }
 
-Diagnostics ForeseenLines(const Description& d) {
-    Diagnostics lines;
-    if (d.result != Success) {
-        if (d.line != nullptr) lines.Error(d.line);
-        return lines;
-    }
-    if (!d.complete) lines.Warning(msg::kShortRead);
-    lines.Success(msg::kSuccess);
-    return lines;
-}
-
 }  // namespace bmpc

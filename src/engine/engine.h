@@ -122,11 +122,6 @@ inline void Describe(ByteSource& in, int32_t level, Description& d, Mode mode = 
     }
 }
 
-// The lines a call on a described file ends with where memory and the
-// output do not fail: the warning for an incomplete file, then success; or
-// the failure's line.
-Diagnostics ForeseenLines(const Description& d);
-
 struct StreamResult {
     int32_t result = 0;  // as the exported call's; 0 where cancelled
     Diagnostics lines;
@@ -166,10 +161,5 @@ struct PixelRange {
 StreamResult ConvertDescribed(const Description& d, ByteSource& in, ByteSink& out, uint8_t* buffer,
                               size_t bufferSize, const std::atomic<bool>* cancel = nullptr,
                               PixelRange range = {});
-
-// Describe, then ConvertDescribed.
-StreamResult ConvertStream(ByteSource& in, ByteSink& out, int32_t level, uint8_t* buffer,
-                           size_t bufferSize, const std::atomic<bool>* cancel = nullptr,
-                           Mode mode = Mode::Contract);
 
 }  // namespace bmpc

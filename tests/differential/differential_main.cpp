@@ -84,7 +84,7 @@ bmptest::StreamOutcome Whole(const bmptest::Bytes& bytes, int32_t level) {
     o.file = std::move(sink.bytes);
     // What the description foresaw is what came.
     std::string out, err;
-    bmptest::SplitLines(bmpc::ForeseenLines(d), out, err);
+    bmptest::SplitLines(bmptest::ForeseenLines(d), out, err);
     if (out != o.out || err != o.err || (o.result == Success && o.file.size() != d.outputSize)) {
         o.result = -1;  // no run gives this: reported as a mismatch
     }

@@ -3,13 +3,16 @@
 // output bytes. Include only where the library's objects are linked.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "bmp_builder.h"
+#include "bmpcontrast.h"
 #include "engine.h"
 #include "memory_source.h"
+#include "messages.h"
 
 namespace bmptest {
 
@@ -36,13 +39,37 @@ inline void SplitLines(const bmpc::Diagnostics& lines, std::string& out, std::st
     }
 }
 
+// What a call on a described file ends with where memory and the output do
+// not fail: the warning for an incomplete file, then success; or the
+// failure's line.
+inline bmpc::Diagnostics ForeseenLines(const bmpc::Description& d) {
+    bmpc::Diagnostics lines;
+    if (d.result != BMPCONTRAST_SUCCESS) {
+        if (d.line != nullptr) lines.Error(d.line);
+        return lines;
+    }
+    if (!d.complete) lines.Warning(bmpc::msg::kShortRead);
+    lines.Success(bmpc::msg::kSuccess);
+    return lines;
+}
+
+// Describe, then ConvertDescribed.
+inline bmpc::StreamResult ConvertStream(bmpc::ByteSource& in, bmpc::ByteSink& out, int32_t level,
+                                        uint8_t* buffer, size_t bufferSize,
+                                        const std::atomic<bool>* cancel = nullptr,
+                                        bmpc::Mode mode = bmpc::Mode::Contract) {
+    bmpc::Description d;
+    bmpc::Describe(in, level, d, mode);
+    return bmpc::ConvertDescribed(d, in, out, buffer, bufferSize, cancel);
+}
+
 // `source` at its start, converted through a buffer of `chunk` bytes.
 inline StreamOutcome RunEngine(bmpc::ByteSource& source, int32_t level, size_t chunk,
                                bmpc::Mode mode = bmpc::Mode::Contract) {
     StreamOutcome o;
     std::vector<uint8_t> buffer(chunk);
     BytesSink sink;
-    o.raw = bmpc::ConvertStream(source, sink, level, buffer.data(), buffer.size(), nullptr, mode);
+    o.raw = ConvertStream(source, sink, level, buffer.data(), buffer.size(), nullptr, mode);
     o.result = o.raw.result;
     SplitLines(o.raw.lines, o.out, o.err);
     o.file = std::move(sink.bytes);

@@ -263,7 +263,7 @@ done
 
 # Many small files.
 if [ "$batch_files" -gt 0 ]; then
-  if ! "$tool" --help 2>&1 | grep -q -- '--out-dir'; then
+  if ! grep -q -- '--out-dir' <("$tool" --help 2>&1); then
     echo
     echo "batch: skipped, $tool has no --out-dir (batch mode)"
   else

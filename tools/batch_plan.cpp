@@ -171,8 +171,9 @@ bool BatchFeed::Plan(const std::string& input, const std::string& root, BatchIte
         }
         return true;
     }
-    // A second run must not take the first one's results for inputs.
-    if (!outPrefix_.empty() && bmpc::sys::Resolved(input).rfind(outPrefix_, 0) == 0) {
+    // A second run must not take the first one's results for inputs (the
+    // walk of a folder never enters the output folder).
+    if (!found && !outPrefix_.empty() && bmpc::sys::Resolved(input).rfind(outPrefix_, 0) == 0) {
         notes.push_back(Quoted(input) + ": skipped, it is inside the output folder");
         return false;
     }

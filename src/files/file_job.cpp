@@ -279,7 +279,7 @@ Result RunJob(const Job& job, uint8_t* buffer, size_t bufferSize, bool dry) {
             error = scratch.Create(target.path, mode, exact);
         }
         if (error != 0) return Fail(r, Reason::OutputCreate, error, OutputOpenFailed);
-        if (const auto made = sys::OpenInfo(scratch.fd()); made && !exact) mode = made->permissions;
+        mode = scratch.permissions();
         // A file replaced keeps its owner and group (root converting a
         // user's file in place would otherwise take it over).
         if (existing && existing->owner >= 0) {

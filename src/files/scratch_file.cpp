@@ -82,7 +82,7 @@ int ScratchFile::Create(const std::string& destination, uint32_t mode, bool exac
         else
             name += kMark.substr(1);
         name += RandomSuffix();
-        fd_ = sys::CreateExclusive(name, mode, exact);
+        fd_ = sys::CreateExclusive(name, mode, exact, &permissions_);
         if (fd_ >= 0) {
             path_ = std::move(name);
             return 0;

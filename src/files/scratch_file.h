@@ -23,6 +23,8 @@ class ScratchFile {
     int Create(const std::string& destination, uint32_t mode, bool exact);
     int fd() const { return fd_; }
     const std::string& path() const { return path_; }
+    // The permissions the file was created with.
+    uint32_t permissions() const { return permissions_; }
 
     // Closes the file; a write that failed late shows here. Returns 0 or
     // an errno value.
@@ -37,6 +39,7 @@ class ScratchFile {
   private:
     std::string path_;
     int fd_ = -1;
+    uint32_t permissions_ = 0;
     bool kept_ = false;
 };
 

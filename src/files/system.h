@@ -60,10 +60,12 @@ int OpenWrite(const std::string& path);
 // not inherited by child processes, never as descriptor 0, 1 or 2, and held
 // under a lock that RemoveIfStale() sees. With `exact` the file gets
 // `permissions` as they are; without, less the creation mask, as any new
-// file. Returns a descriptor, or -1 with errno. On Windows the file may be
+// file; `made` gets the permissions it has. Returns a descriptor, or -1 with
+// errno. On Windows the file may be
 // renamed or removed while it is open, and gets its permissions later
 // (ApplyMetadata).
-int CreateExclusive(const std::string& path, uint32_t permissions, bool exact);
+int CreateExclusive(const std::string& path, uint32_t permissions, bool exact,
+                    uint32_t* made = nullptr);
 // Whether `path` is a file no live process holds open under
 // CreateExclusive's lock; such a file is removed. False on systems without
 // such locks.

@@ -116,7 +116,7 @@ int OpenWrite(const std::string& path) {
     return AboveStandard(fd);
 }
 
-int CreateExclusive(const std::string& path, uint32_t permissions, bool exact) {
+int CreateExclusive(const std::string& path, uint32_t permissions, bool exact, uint32_t* made) {
     const int fd = AboveStandard(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
                                       static_cast<mode_t>(permissions & 0666)));
     if (fd < 0) return -1;
@@ -139,6 +139,7 @@ int CreateExclusive(const std::string& path, uint32_t permissions, bool exact) {
         errno = error;
         return -1;
     }
+    if (made != nullptr) *made = exact ? permissions : st.st_mode & 07777;
     return fd;
 }
 

@@ -230,7 +230,8 @@ int OpenRead(const std::string& path) {
     return fd;
 }
 
-int CreateExclusive(const std::string& path, uint32_t, bool) {
+int CreateExclusive(const std::string& path, uint32_t, bool, uint32_t* made) {
+    if (made != nullptr) *made = 0666;
     // Permissions come later, through ApplyMetadata: a read-only file could
     // not be written. Shared for deletion, so that the file
     // can be renamed into place while it is still open here.

@@ -102,12 +102,28 @@ TEST_F(Tool, UsageErrorsChangeNothing) {
         EXPECT_FALSE(fs::exists(out)) << "converted despite the usage error";
         EXPECT_FALSE(fs::exists(out + ".bmp")) << "converted despite the usage error";
     }
-    const auto dryRun = RunTool({"-n", in, out + ".bmp", "150"});
-    EXPECT_EQ(dryRun.err.rfind("bmpcontrast: --dry-run and --jobs need --out-dir DIR or "
-                               "--in-place\n",
-                               0),
-              0u)
-        << dryRun.err;
+    // The reason names what was typed, and only that.
+    const std::string o = out + ".bmp";
+    struct Reason {
+        std::vector<std::string> args;
+        std::string line;
+    } reasons[] = {
+        {{"-n", in, o, "150"}, "-n needs --out-dir DIR or --in-place"},
+        {{"--jobs", "2", in, o, "150"}, "--jobs needs --out-dir DIR or --in-place"},
+        {{"-nj2", in, o, "150"}, "-n and -j need --out-dir DIR or --in-place"},
+        {{"-0", "--follow-symlinks", "-n", in, o, "150"},
+         "-0, --follow-symlinks and -n need --out-dir DIR or --in-place"},
+        {{"150", in, o},
+         "LEVEL comes last in the single form (INPUT OUTPUT LEVEL, or --level 150 anywhere); a "
+         "batch needs --out-dir DIR or --in-place"},
+        {{in, o, "x150"}, "LEVEL must be a positive integer in the 32-bit range, not 'x150'"},
+    };
+    for (const Reason& r : reasons) {
+        SCOPED_TRACE(r.line);
+        const auto run = RunTool(r.args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err.rfind("bmpcontrast: " + r.line + "\n", 0), 0u) << run.err;
+    }
 }
 
 TEST_F(Tool, HelpNamesEveryOptionAndStatusVersionPrintsVersion) {

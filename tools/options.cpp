@@ -68,6 +68,12 @@ constexpr OptionSpec kOptions[] = {
          s.haveLevel = true;
          return ParseLevel(v, s.o.level) ? std::string() : BadLevel(v);
      }},
+    {0, "--colour", "", Forms::Any,
+     "adjust the colours a viewer sees and keep alpha:\n"
+     "the colour table of 1-, 4- and 8-bit files (RLE\n"
+     "too), blue, green and red of 24- and 32-bit pixels\n"
+     "(bit fields with whole-byte masks too)",
+     [](ParseState& s, std::string_view) { return Set(s.o.colour); }},
     {'o', "--out-dir", "DIR", Forms::Selects, "write the results into DIR (created if missing)",
      [](ParseState& s, std::string_view v) { return Folder(v, s.o.outDir); }},
     {'i', "--in-place", "", Forms::Selects, "replace each FILE with its result",

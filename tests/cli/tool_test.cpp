@@ -37,7 +37,8 @@ TEST_F(Tool, SingleFileExitStatusAndLines) {
         {"16bit.bmp", "out.bmp", "150", 1, "",
          "Error: Only 8-bit, 24-bit, and 32-bit bitmaps are supported.\n"
          "bmpcontrast: '" +
-             Path("16bit.bmp") + "': 16-bit pixels; save it as 24-bit\n"},
+             Path("16bit.bmp") + "': 16-bit pixels; save it as 24-bit\n" + "bmpcontrast: '" +
+             Path("16bit.bmp") + "' not converted (result 14444)\n"},
         {"missing.bmp", "out.bmp", "150", 1, "",
          "bmpcontrast: cannot open input '" + Path("missing.bmp") +
              "': No such file or directory\n"},
@@ -180,7 +181,8 @@ TEST_F(Tool, StdinAndStdoutCarryExactlyTheImage) {
     const auto bad = RunTool({"-", "-", "170"}, {"BM\x01\x02", ""});
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.out, "");
-    EXPECT_EQ(bad.err, bmptest::Predict(Bytes{'B', 'M', 1, 2}, 170).err);
+    EXPECT_EQ(bad.err, bmptest::Predict(Bytes{'B', 'M', 1, 2}, 170).err +
+                           "bmpcontrast: 'standard input' not converted (result 1333)\n");
 }
 
 // The success line comes only once the last byte is written; a write that

@@ -4,13 +4,16 @@ in memory the caller owns, the input's own included."""
 
 from __future__ import annotations
 
+import hashlib
 import subprocess
+import warnings
 
 import pytest
 
 import bitmaps
 import bmpcontrast as bc
 from bmpcontrast import dask as bcdask
+from conftest import BUILD, ROOT
 
 COLOUR_FILES = {
     "8-bit": bitmaps.colour_file(8),
@@ -133,3 +136,37 @@ def test_adjust_into_leaves_out_alone_when_it_cannot_write():
     with pytest.raises(bc.LevelNotPositiveError):
         bc.adjust_into(data, kept, 0)
     assert kept == data
+
+
+def recorded_colour_outputs() -> list[tuple[str, int, int, str, str]]:
+    """The tool's colour-mode part of the conformance record: name, level,
+    code, size:digest (or "none") and the library's lines."""
+    rows = []
+    for line in (ROOT / "tests/conformance/expected_record.txt").read_text().splitlines():
+        if line.startswith("tool-colour "):
+            head, said = line.split(' "', 1)
+            _, name, level, code, digest = head.split()
+            rows.append((name, int(level), int(code), digest, said[:-1].replace("\\n", "\n")))
+    return rows
+
+
+def test_the_conformance_records_colour_outputs_are_pythons():
+    inputs = BUILD / "tests/conformance/inputs"
+    if not inputs.is_dir():
+        pytest.fail(f"{inputs} is missing: ctest -R conformance.keep_inputs makes it")
+    rows = recorded_colour_outputs()
+    assert len(rows) > 100
+    for name, level, code, digest, said in rows:
+        data = (inputs / f"{name}.bmp").read_bytes()
+        where = f"{name} at {level}"
+        if code != 999:
+            with pytest.raises(bc.BMPContrastError) as refused:
+                bc.adjust_bytes(data, level, colour=True)
+            assert (refused.value.code, refused.value.line) == (code, said), where
+            continue
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            out = bc.adjust_bytes(data, level, colour=True)
+        got = f"{len(out)}:{hashlib.sha256(out).hexdigest()[:16]}"
+        assert got == digest, where
+        assert "".join(str(w.message) + "\n" for w in caught) == said, where

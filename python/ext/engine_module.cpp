@@ -178,7 +178,8 @@ py::tuple PyAdjustBytes(const py::buffer& data, int32_t level, bool colour) {
 
 // (result, lines, bytes written or None) for a bitmap converted into
 // memory the caller owns, which may be the input's own. Nothing is
-// allocated but where `out` overlaps `data` otherwise than exactly.
+// allocated but where `out` overlaps `data` otherwise than exactly, and
+// no fresh page is touched.
 py::tuple PyAdjustInto(const py::buffer& data, const py::buffer& into, int32_t level, bool colour) {
     const py::buffer_info in = Contiguous(data, false, "adjust_into");
     const py::buffer_info out = Contiguous(into, true, "adjust_into");
@@ -195,22 +196,26 @@ py::tuple PyAdjustInto(const py::buffer& data, const py::buffer& into, int32_t l
     }
     const size_t outSize = static_cast<size_t>(d.outputSize);
     const bool overlap = from < to + room && to < from + size;
+    // Through the engine's chunk buffer, which in place needs and which
+    // measured as fast as converting in `out` itself where `out` is apart.
     // In place, every byte goes out where it was read from when the layout
-    // is kept and the file holds all its pixels: written through a chunk
-    // buffer, the output never overtakes the input it has not read yet.
+    // is kept and the file holds all its pixels, so the output never
+    // overtakes input not yet read; any other overlap goes through a block
+    // of its own.
     const bool inPlace = overlap && from == to && d.plan.keepsLayout && d.complete;
-    uint8_t* chunk = inPlace ? ChunkBuffer() : nullptr;
-    if (inPlace && chunk == nullptr) throw std::bad_alloc();
     std::unique_ptr<uint8_t[]> apart;
     if (overlap && !inPlace) apart.reset(new uint8_t[outSize == 0 ? 1 : outSize]);
     uint8_t* target = apart ? apart.get() : to;
+    uint8_t* chunk = ChunkBuffer();
+    if (chunk == nullptr && inPlace) throw std::bad_alloc();
     MemorySink sink(target, outSize);
     bmpc::StreamResult r;
     {
         py::gil_scoped_release unlocked;
         uint8_t spare = 0;
-        uint8_t* buffer = inPlace ? chunk : outSize != 0 ? target : &spare;
-        r = bmpc::ConvertDescribed(d, level, source, sink, buffer, inPlace ? kChunkBytes : outSize);
+        uint8_t* buffer = chunk != nullptr ? chunk : outSize != 0 ? target : &spare;
+        r = bmpc::ConvertDescribed(d, level, source, sink, buffer,
+                                   chunk != nullptr ? kChunkBytes : outSize);
         if (apart && r.result == BMPCONTRAST_SUCCESS) std::memmove(to, apart.get(), sink.used());
     }
     if (r.result != BMPCONTRAST_SUCCESS)

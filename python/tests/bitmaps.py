@@ -75,12 +75,13 @@ def colour_file(bits: int, compression: int = 0, width: int = 13, height: int = 
     if compression in (1, 2):
         pixels = b"".join(_rle_row(width, bits, y) for y in range(height))[:-2] + b"\0\1"
     else:
-        pixels = bytes((i * 37 + seed * 11) % 256 for i in range(abs(height) * stride(width, bits)))
+        size = abs(height) * stride(width, bits)
+        pixels = bytes((i * 37 + seed * 11) % 256 for i in range(size))
     fields = b"".join(m.to_bytes(4, "little") for m in masks)
-    tail = fields if info_size == 40 else (fields.ljust(16, b"\0") + b"BGRs").ljust(info_size - 40,
-                                                                                    b"\0")
-    off = 14 + info_size + (len(tail) if info_size == 40 else 0) + len(table)
+    if info_size > 40:  # the masks in the header's own fields, then its colour space
+        fields = (fields.ljust(16, b"\0") + b"BGRs").ljust(info_size - 40, b"\0")
+    off = 14 + max(info_size, 40 + len(fields)) + len(table)
     header = struct.pack("<2sIHHi", b"BM", off + len(pixels), 0, 0, off)
     info = struct.pack("<IiiHHIIiiII", info_size, width, height, 1, bits, compression,
                        len(pixels), 2835, 2835, 0, 0)
-    return header + info + tail + table + pixels
+    return header + info + fields + table + pixels

@@ -5,10 +5,13 @@ medians of interleaved rounds.
           same 256-entry table), in one process.
   folder: bmpcontrast.dask.adjust_folder on a local cluster of two worker
           processes (one thread each) against the tool with -j 2.
+  memory: one bitmap in memory: adjust_bytes (a new bytes object each
+          time) against adjust_into, into a buffer kept between calls and
+          in place, and against copying the bitmap into that buffer.
 
     /usr/bin/python3 -m venv --system-site-packages /tmp/venv
     /tmp/venv/bin/pip install --no-build-isolation ./python
-    /tmp/venv/bin/python bench/python_compare.py [--only many|folder]
+    /tmp/venv/bin/python bench/python_compare.py [--only many|folder|memory]
         [--tool build/tools/bmpcontrast] [--work /dev/shm] [--rounds 5]
 
 Needs Debian's python3-pil and python3-distributed. Prints figures only;
@@ -148,12 +151,53 @@ def bench_folder(args: argparse.Namespace, work: str) -> None:
     print(f"  ratio adjust_folder / tool: {med['adjust_folder'] / med['tool']:.3f}")
 
 
+def bench_memory(args: argparse.Namespace) -> None:
+    width = args.memory_width
+    pixels = os.urandom(width * 3 * width)
+    header = struct.pack("<2sIHHi", b"BM", 54 + len(pixels), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, width, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+    data = header + info + pixels
+    del pixels
+    out = bytearray(len(data))
+    here = bytearray(data)
+    expected = bmpcontrast.adjust_bytes(data, args.level)
+    if bmpcontrast.adjust_into(data, out, args.level) != len(data) or out != expected:
+        sys.exit("adjust_into differs from adjust_bytes")
+    bmpcontrast.adjust_into(here, here, args.level)
+    if here != expected:
+        sys.exit("adjust_into in place differs from adjust_bytes")
+    del expected
+
+    view = memoryview(out)
+
+    def copy() -> None:
+        view[:] = data  # a memcpy (a bytearray's own slice assignment reallocates)
+
+    # In place converts its own result again each round: the same work.
+    med = interleaved({
+        "adjust_bytes": lambda: bmpcontrast.adjust_bytes(data, args.level),
+        "adjust_into": lambda: bmpcontrast.adjust_into(data, out, args.level),
+        "in place": lambda: bmpcontrast.adjust_into(here, here, args.level),
+        "copy": copy,
+    }, args.rounds)
+    print(f"memory: one 24-bit bitmap of {width} x {width} ({len(data) / 1e6:.0f} MB), "
+          f"level {args.level}, {args.rounds} interleaved rounds, medians:")
+    for name, label in (("adjust_bytes", "adjust_bytes (a new object)"),
+                        ("adjust_into", "adjust_into (a buffer kept)"),
+                        ("in place", "adjust_into in place"),
+                        ("copy", "copy into the kept buffer")):
+        print(f"  {label:30} {med[name] * 1e3:7.1f} ms  ({med[name] / med['copy']:.2f} x the copy)")
+    print(f"  load average {os.getloadavg()[0]:.2f} on {os.cpu_count()} cores")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--only", choices=("many", "folder"))
+    parser.add_argument("--only", choices=("many", "folder", "memory"))
     parser.add_argument("--files", type=int, default=100, help="files for 'many'")
     parser.add_argument("--folder-files", type=int, default=500, help="files for 'folder'")
     parser.add_argument("--width", type=int, default=1000)
+    parser.add_argument("--memory-width", type=int, default=4000,
+                        help="'memory': the bitmap's width and height (4000: 48 MB)")
     parser.add_argument("--height", type=int, default=1000)
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--jobs", type=int, default=None, help="adjust_many's workers")
@@ -167,6 +211,8 @@ def main() -> None:
             bench_many(args, work)
         if args.only in (None, "folder"):
             bench_folder(args, work)
+        if args.only in (None, "memory"):
+            bench_memory(args)
 
 
 if __name__ == "__main__":

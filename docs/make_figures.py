@@ -8,6 +8,9 @@
   every byte value before it is drawn.
 - img/sample.png: the README's sample before and after the tool, from
   BUILD_DIR/tools/make_sample and BUILD_DIR/tools/bmpcontrast.
+- img/colour-modes.png: an 8-bit colour-table image before and after the
+  tool at level 150, without --colour (the indices move) and with it (the
+  colours do).
 - img/performance.png and the table in performance.md: from
   performance.csv, the one place the figures are entered.
 
@@ -101,8 +104,9 @@ def ramp_bmp() -> bytes:
     return header + info + pixels
 
 
-def run_tool(tool: Path, src: Path, dst: Path, level: int) -> None:
-    subprocess.run([str(tool), "-q", str(src), str(dst), str(level)], check=True)
+def run_tool(tool: Path, src: Path, dst: Path, level: int, *options: str) -> None:
+    subprocess.run([str(tool), "-q", *options, str(src), str(dst), str(level)], check=True,
+                   stderr=subprocess.DEVNULL)
 
 
 def check_curve(tool: Path, work: Path) -> None:
@@ -164,6 +168,47 @@ def plot_sample(build: Path, work: Path, path: Path) -> None:
     plt.close(fig)
 
 
+def colour_table_image(path: Path) -> None:
+    """An 8-bit BMP with a colour table of 256 colours: hues across, from
+    pale to deep down, with a grey ramp along the bottom."""
+    import numpy as np
+    from matplotlib.colors import hsv_to_rgb
+    from PIL import Image
+
+    width, height = 192, 96
+    x, y = np.meshgrid(np.linspace(0, 1, width), np.linspace(0, 1, height))
+    hsv = np.stack([x, 0.25 + 0.75 * y, 0.95 - 0.35 * y], axis=-1)
+    rgb = hsv_to_rgb(hsv)
+    rgb[-16:] = np.linspace(0, 1, width)[None, :, None]
+    picture = Image.fromarray((rgb * 255).round().astype(np.uint8), "RGB")
+    # Fixed quantisation, no dithering: the same file on every run.
+    picture.quantize(256, method=Image.Quantize.MEDIANCUT, dither=Image.Dither.NONE).save(path)
+
+
+def plot_colour_modes(tool: Path, work: Path, path: Path) -> None:
+    import matplotlib.pyplot as plt
+    from PIL import Image
+
+    source = work / "indexed.bmp"
+    colour_table_image(source)
+    if Image.open(source).mode != "P":
+        sys.exit("make_figures: Pillow did not write an 8-bit colour-table BMP")
+    panels = [("8-bit colour table", source)]
+    for title, options in (("150, without --colour", ()), ("150, with --colour", ("--colour",))):
+        out = work / f"indexed-{len(options)}.bmp"
+        run_tool(tool, source, out, 150, *options)
+        panels.append((title, out))
+
+    fig, axes = plt.subplots(1, len(panels), figsize=(9, 1.9), dpi=100)
+    for ax, (title, bmp) in zip(axes, panels):
+        ax.imshow(Image.open(bmp).convert("RGB"), interpolation="nearest")
+        ax.set_title(title)
+        ax.axis("off")
+    fig.tight_layout()
+    fig.savefig(path, metadata=PNG_METADATA)
+    plt.close(fig)
+
+
 def plot_performance(rows: list[dict[str, str]], path: Path) -> None:
     import matplotlib.pyplot as plt
     import numpy as np
@@ -208,6 +253,7 @@ def main() -> None:
         check_curve(args.build / "tools/bmpcontrast", work)
         plot_curve(img / "curve.png")
         plot_sample(args.build, work, img / "sample.png")
+        plot_colour_modes(args.build / "tools/bmpcontrast", work, img / "colour-modes.png")
     plot_performance(read_performance(), img / "performance.png")
 
 

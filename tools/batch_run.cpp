@@ -30,6 +30,7 @@ Request RequestFor(const BatchItem& item, const Options& options, const std::ato
     job.input = r.shown = item.input;
     job.output = r.shownOutput = item.destination;
     job.level = options.level;
+    job.mode = options.colour ? bmpc::Mode::Colour : bmpc::Mode::Contract;
     job.existing = options.update                     ? Existing::Update
                    : options.skipExisting             ? Existing::Skip
                    : options.force || options.inPlace ? Existing::Replace

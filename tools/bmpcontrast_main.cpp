@@ -38,9 +38,6 @@ int Run(const Options& options, unsigned closedAtStart) {
         case Options::Mode::Version:
             PrintVersion(stdout);
             return kExitOk;
-        case Options::Mode::ListOptions:
-            ListOptions(stdout);
-            return kExitOk;
         case Options::Mode::Single:
             platform::WatchInterrupts(&interrupted);
             return RunSingle(options, interrupted, closedAtStart);

@@ -117,12 +117,15 @@ void Refused(const Request& r, const Result& res, Lines& say) {
     for (const bmpc::Line& line : res.lines) say.Library(line);
     if (const std::string hint = RefusalHint(res.description, r.shown); !hint.empty())
         say.Tool(hint);
-    if (r.batch)
-        say.Tool(Quoted(r.shown) + " not converted (result " + std::to_string(res.code) + ")");
+    // The single form prints the library's line as the library does, which
+    // names no file: this line does, in both forms.
+    say.Tool(Quoted(r.shown) + " not converted (result " + std::to_string(res.code) + ")");
 }
 
+// Contract mode's warnings about indices; colour mode moves none.
 void Warnings(const Request& r, const Result& res, Lines& say) {
     const bmpc::StreamResult& s = res.stream;
+    if (r.job.mode == bmpc::Mode::Colour) return;
     if (s.palette.entries > 0 && !s.palette.grey && s.indicesMoved) {
         say.Tool(Quoted(r.shown) +
                  ": warning: the colour table is not grey; colours will shift, because the index "

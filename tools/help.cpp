@@ -1,8 +1,52 @@
 #include "help.h"
 
+#include <algorithm>
+#include <string>
+
 #include "bmpcontrast.h"
+#include "options.h"
 
 namespace bmpcontrast_cli {
+namespace {
+
+// Option names take 23 columns; the text starts in the 25th, and lines
+// the text goes on in are indented as far.
+constexpr size_t kTextColumn = 24;
+
+std::string Named(const OptionSpec& spec) {
+    std::string name(spec.shortName != 0 ? 2 : 6, ' ');
+    if (spec.shortName != 0) name.append({'-', spec.shortName, ',', ' '});
+    name.append(spec.longName);
+    if (!spec.value.empty()) name.append(1, ' ').append(spec.value);
+    return name;
+}
+
+// --help's list of options, from the table the parser reads.
+void PrintOptionRows(std::FILE* to) {
+    const std::string indent = '\n' + std::string(kTextColumn, ' ');
+    std::string rows, batchOnly;
+    for (const OptionSpec& spec : OptionTable()) {
+        std::string name = Named(spec);
+        name.resize(std::max(name.size() + 1, kTextColumn), ' ');
+        if (name.size() > kTextColumn) name.append(indent);
+        rows.append(name);
+        for (const char c : spec.help) c == '\n' ? rows.append(indent) : rows.append(1, c);
+        rows.append(1, '\n');
+        if (spec.forms == Forms::Batch) {
+            if (!batchOnly.empty()) batchOnly.append(", ");
+            if (spec.shortName != 0) {
+                batchOnly.append({'-', spec.shortName});
+            } else {
+                batchOnly.append(spec.longName);
+            }
+        }
+    }
+    rows.append("  --                    end of options: every argument after it is a FILE\n");
+    rows.append("\nBatches only (with --out-dir or --in-place): ").append(batchOnly).append(".\n");
+    std::fputs(rows.c_str(), to);
+}
+
+}  // namespace
 
 void PrintUsage(std::FILE* to) {
     std::fputs(
@@ -22,6 +66,10 @@ void PrintHelp(std::FILE* to) {
         "lowers it. Every byte of a pixel is adjusted: the fourth byte of a 32-bit\n"
         "pixel (often alpha) too, and in an 8-bit file the palette index, not the\n"
         "palette (colours of a non-grey palette shift; the tool warns).\n"
+        "With --colour the colours a viewer sees are adjusted instead, and alpha\n"
+        "is kept: the colour table of 1, 4 and 8-bit files (RLE ones too), blue,\n"
+        "green and red of 24 and 32-bit pixels (32-bit bit fields too, where each\n"
+        "mask is a whole byte).\n"
         "\n"
         "The first form converts one file (LEVEL may also be given as --level N).\n"
         "INPUT '-' reads the bitmap from standard input; OUTPUT '-' writes it to\n"
@@ -35,40 +83,10 @@ void PrintHelp(std::FILE* to) {
         "argument is LEVEL. A file that fails does not stop the others; a summary\n"
         "line 'N converted, M failed' ends the run ('N converted, S skipped, M\n"
         "failed' where files were skipped).\n"
-        "\n"
-        "  -l, --level N         contrast level in percent, a positive 32-bit integer\n"
-        "  -o, --out-dir DIR     write the results into DIR (created if missing)\n"
-        "  -i, --in-place        replace each FILE with its result\n"
-        "  -r, --recursive       convert the .bmp files under each folder FILE,\n"
-        "                        keeping the folder structure under DIR (never\n"
-        "                        entered itself; with several folders, each\n"
-        "                        keeps its own path); symbolic links met are skipped\n"
-        "      --follow-symlinks with -r, follow symbolic links met in folders\n"
-        "      --files-from LIST read more FILE names from LIST, one a line\n"
-        "                        ('-': standard input); each keeps its path under DIR\n"
-        "  -0, --null            names in LIST end with NUL (find -print0)\n"
-        "  -n, --dry-run         say what would be written, overwritten or refused;\n"
-        "                        write nothing\n"
-        "  -f, --force           overwrite existing files in DIR (without it an\n"
-        "                        existing output is left alone and counts as failed),\n"
-        "                        and read-only outputs in every form; they stay\n"
-        "                        read-only\n"
-        "      --skip-existing   leave existing outputs alone, counted as skipped\n"
-        "      --update          convert only where the output is missing or older\n"
-        "                        than its input; the rest counts as skipped\n"
-        "  -p, --preserve        keep the input's modification time (results are\n"
-        "                        never readable by more users than their input)\n"
-        "      --strict          refuse a truncated input, from its header and size,\n"
-        "                        before converting; nothing is written\n"
-        "      --max-pixels N    refuse images of more than N pixels the same way\n"
-        "  -j, --jobs N          convert N files at a time (default: one per processor)\n"
-        "                        (-n and -j need --out-dir or --in-place)\n"
-        "  -q, --quiet           no progress line, success lines or summary; errors\n"
-        "                        and warnings are still reported\n"
-        "  -v, --verbose         a line for every file converted or skipped\n"
-        "  -h, --help            show this help and exit\n"
-        "  -V, --version         show the version and exit\n"
-        "  --                    end of options: every argument after it is a FILE\n"
+        "\n",
+        to);
+    PrintOptionRows(to);
+    std::fputs(
         "\n"
         "Short options combine: -qf is -q -f, -l150 is -l 150.\n"
         "\n"

@@ -8,8 +8,10 @@
 
 namespace bmpcontrast_cli {
 
-// For a refusal (result 166, 14444, or 1444 for more than 2 GiB of pixels): the real cause and what
-// to do, as a line naming `shown`, or "" where the header does not tell.
+// For a refusal in the description's mode (result 166, 14444; 1444 for
+// more than 2 GiB of pixels; any, for a file of another format): the real
+// cause and what to do, as a line naming `shown`, or "" where the first
+// bytes and the header do not tell.
 std::string RefusalHint(const bmpc::Description& d, const std::string& shown);
 
 }  // namespace bmpcontrast_cli

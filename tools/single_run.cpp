@@ -60,6 +60,7 @@ int RunSingle(const Options& options, const std::atomic<bool>& cancel, unsigned 
     Request r;
     bmpc::files::Job& job = r.job;
     job.level = options.level;
+    job.mode = options.colour ? bmpc::Mode::Colour : bmpc::Mode::Contract;
     job.existing = ExistingPolicy(options);
     job.force = options.force;
     job.preserveTimes = options.preserve;

@@ -5,11 +5,13 @@ pixel), with the C library's engine compiled into the package.
     bmpcontrast.adjust("in.bmp", "out.bmp", 150)
 
 Nothing is printed: the library's lines come back in each :class:`Result`,
-and its warning is emitted as a :class:`BMPContrastWarning`.
+and its warning is emitted as a :class:`BMPContrastWarning`. ``colour=True``
+adjusts the colours a viewer sees instead, keeping alpha, in 1- to 32-bit
+files (RLE and bit fields too).
 ``bmpcontrast.dask`` spreads folders over a Dask cluster.
 """
 
-from ._adjust import Result, adjust, adjust_bytes, adjust_many, curve
+from ._adjust import Result, adjust, adjust_bytes, adjust_into, adjust_many, curve
 from ._codes import (
     CODES,
     BMPContrastError,
@@ -46,6 +48,7 @@ __all__ = [
     "__version__",
     "adjust",
     "adjust_bytes",
+    "adjust_into",
     "adjust_many",
     "curve",
     "describe",

@@ -1,5 +1,5 @@
-"""adjust(), adjust_bytes(), curve() and adjust_many() over the compiled
-engine."""
+"""adjust(), adjust_bytes(), adjust_into(), curve() and adjust_many() over
+the compiled engine."""
 
 from __future__ import annotations
 
@@ -19,6 +19,7 @@ from ._codes import _engine
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
 
 Pair = Tuple[_paths.PathArg, _paths.PathArg]
+Buffer = Union[bytes, bytearray, memoryview]
 
 
 def _check_level(level: int) -> int:
@@ -66,7 +67,7 @@ def _failure(src: str, dst: str, exc: Exception) -> Result:
     return Result(src, dst, None, type(exc).__name__, exc)
 
 
-def _run(pair: Pair, level: int, overwrite: bool) -> Result:
+def _run(pair: Pair, level: int, overwrite: bool, colour: bool = False) -> Result:
     """One file, never raising for the file's sake and never warning: the
     callers decide what to raise and where to warn."""
     src, dst = pair
@@ -75,7 +76,7 @@ def _run(pair: Pair, level: int, overwrite: bool) -> Result:
         src_name, dst_name = _paths.encode(src), _paths.encode(dst)
     except ValueError as exc:
         return _failure(src_text, dst_text, exc)
-    code, pairs, err, reason = _engine.adjust_file(src_name, dst_name, level, overwrite)
+    code, pairs, err, reason = _engine.adjust_file(src_name, dst_name, level, overwrite, colour)
     lines, warned = _split(pairs)
     if code == SUCCESS:
         return Result(src_text, dst_text, code, describe(code).name, None, lines, warned)
@@ -99,8 +100,15 @@ def _warn(src: str, dst: str, texts: Iterable[str], stacklevel: int) -> None:
 
 
 def adjust(src: _paths.PathArg, dst: _paths.PathArg, level: int, *,
-           overwrite: bool = True) -> Result:
+           overwrite: bool = True, colour: bool = False) -> Result:
     """Adjust the contrast of bitmap ``src`` by ``level`` percent into ``dst``.
+
+    With ``colour=True`` the colours a viewer sees are adjusted and alpha is
+    kept, as the tool's ``--colour`` does: the colour table of 1-, 4- and
+    8-bit files (RLE ones too), blue, green and red of 24- and 32-bit pixels
+    (bit fields where each mask is one whole byte too); everything else is
+    copied. Without it, the library's own conversion: every pixel byte of an
+    uncompressed 8-, 24- or 32-bit file.
 
     ``src`` and ``dst`` are ``str``, ``bytes`` or ``os.PathLike``. The file
     is handled by the library's file job, as the command-line tool handles
@@ -127,27 +135,55 @@ def adjust(src: _paths.PathArg, dst: _paths.PathArg, level: int, *,
     Nothing is printed. The GIL is released while the file is converted.
     """
     level = _check_level(level)
-    result = _run((src, dst), level, overwrite)
+    result = _run((src, dst), level, overwrite, colour)
     if result.error is not None:
         raise result.error
     _warn(result.src, result.dst, result.warnings, stacklevel=2)
     return result
 
 
-def adjust_bytes(data: Union[bytes, bytearray, memoryview], level: int) -> bytes:
+def adjust_bytes(data: Union[bytes, bytearray, memoryview], level: int, *,
+                 colour: bool = False) -> bytes:
     """The bytes :func:`adjust` would write for a file holding ``data``.
 
-    Raises as :func:`adjust` does (``src`` and ``dst`` are then empty), and
-    :class:`OutOfMemoryError` where the headers claim an output larger than
-    the process can hold. The GIL is released while converting.
+    ``colour`` is :func:`adjust`'s. Raises as :func:`adjust` does (``src``
+    and ``dst`` are then empty), and :class:`OutOfMemoryError` where the
+    headers claim an output larger than the process can hold. The GIL is
+    released while converting.
     """
     level = _check_level(level)
-    code, pairs, output = _engine.adjust_bytes(data, level)
+    code, pairs, output = _engine.adjust_bytes(data, level, colour)
     lines, warned = _split(pairs)
     if code != SUCCESS:
         raise error_for(code, "", "", next(iter(lines), ""))
     _warn("", "", warned, stacklevel=2)
     return output
+
+
+def adjust_into(data: Buffer, out: Buffer, level: int, *, colour: bool = False) -> int:
+    """Write the bytes :func:`adjust_bytes` would return into ``out``, a
+    writable buffer the caller owns (a ``bytearray``, a ``memoryview``, a
+    one-dimensional ``numpy.uint8`` array, an ``mmap``), and return how many
+    were written; the rest of ``out`` is left as it was.
+
+    ``out`` may be ``data`` itself: the bitmap is then converted in place,
+    without another block of memory (where its headers keep the layout and
+    it holds all its pixels; otherwise through a block as large as the
+    result). ``ValueError`` where ``out`` is smaller than the result, which
+    for a complete file is never larger than the file; ``TypeError`` where
+    ``out`` cannot be written. Nothing is written to ``out`` when the
+    bitmap is refused. Otherwise raises and warns as :func:`adjust_bytes`.
+    """
+    level = _check_level(level)
+    with memoryview(out) as view:
+        if view.readonly:
+            raise TypeError("adjust_into needs a writable buffer for out")
+    code, pairs, written = _engine.adjust_into(data, out, level, colour)
+    lines, warned = _split(pairs)
+    if code != SUCCESS:
+        raise error_for(code, "", "", next(iter(lines), ""))
+    _warn("", "", warned, stacklevel=2)
+    return written
 
 
 def curve(level: int) -> bytes:
@@ -159,13 +195,14 @@ def curve(level: int) -> bytes:
     return _engine.curve(level)
 
 
-def _adjust_all(pairs: list[Pair], level: int, workers: int, overwrite: bool) -> list[Result]:
+def _adjust_all(pairs: list[Pair], level: int, workers: int, overwrite: bool,
+                colour: bool) -> list[Result]:
     if not pairs:
         return []
     if workers == 1 or len(pairs) == 1:
-        return [_run(pair, level, overwrite) for pair in pairs]
+        return [_run(pair, level, overwrite, colour) for pair in pairs]
     with ThreadPoolExecutor(max_workers=min(workers, len(pairs))) as pool:
-        return list(pool.map(lambda pair: _run(pair, level, overwrite), pairs))
+        return list(pool.map(lambda pair: _run(pair, level, overwrite, colour), pairs))
 
 
 def _workers(workers: Optional[int]) -> int:
@@ -182,12 +219,14 @@ def adjust_many(
     *,
     workers: Optional[int] = None,
     overwrite: bool = True,
+    colour: bool = False,
 ) -> list[Result]:
     """Adjust every ``(src, dst)`` pair, ``workers`` files at a time on
     threads (default: one per processor), and
     return one :class:`Result` per pair, in order.
 
-    Each pair is written as :func:`adjust` writes it. A failing pair does not
+    Each pair is written as :func:`adjust` writes it (``colour`` is its
+    too). A failing pair does not
     stop the others: its Result carries the exception instead. The warnings
     of all pairs are emitted once every pair is done, in order, so that
     ``-W error`` cannot leave pairs undone. Nothing coordinates two pairs
@@ -198,7 +237,7 @@ def adjust_many(
     pairs = list(pairs)
     for src, dst in pairs:  # a wrong type is the caller's bug: raised before any call
         _paths.to_str(src), _paths.to_str(dst)
-    results = _adjust_all(pairs, level, count, overwrite)
+    results = _adjust_all(pairs, level, count, overwrite, colour)
     for r in results:
         _warn(r.src, r.dst, r.warnings, stacklevel=2)
     return results

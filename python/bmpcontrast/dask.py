@@ -115,7 +115,7 @@ def _stopped_by_event(token: str) -> bool:
     return Event(_stop_event_name(token)).is_set()
 
 
-def _appeared(src: str, dst: str, level: int) -> Record:
+def _appeared(src: str, dst: str, level: int, colour: bool = False) -> Record:
     """The record of an output that exists although the client found it
     missing: written by this run if it holds exactly this run's conversion
     (a batch run again after its worker was lost), else left alone as
@@ -125,7 +125,7 @@ def _appeared(src: str, dst: str, level: int) -> Record:
         fd, scratch = tempfile.mkstemp(prefix=".bmpcontrast-", suffix=".tmp",
                                        dir=os.path.dirname(dst) or ".")
         os.close(fd)
-        r = _run((src, scratch), level, True)
+        r = _run((src, scratch), level, True, colour)
         if r.error is None and filecmp.cmp(scratch, dst, shallow=False):
             return _record(src, dst, r.code, r.name, None, r.warnings)
     except OSError:
@@ -140,7 +140,7 @@ def _appeared(src: str, dst: str, level: int) -> Record:
 
 
 def _adjust_batch(pairs: Sequence[tuple[str, str]], level: int, jobs: int,
-                  overwrite: bool, token: str = "") -> list[Record]:
+                  overwrite: bool, token: str = "", colour: bool = False) -> list[Record]:
     # Runs on a worker; returns plain records so that nothing but built-in
     # types travel back, and emits no warnings there (they are in the
     # records). Before each file it looks whether the run was stopped.
@@ -152,9 +152,9 @@ def _adjust_batch(pairs: Sequence[tuple[str, str]], level: int, jobs: int,
         src, dst = pair
         if token in _STOPPED:
             return _record(src, dst, None, CANCELLED, "the run was stopped before this file")
-        r = _run(pair, level, overwrite)
+        r = _run(pair, level, overwrite, colour)
         if isinstance(r.error, FileExistsError):
-            return _appeared(src, dst, level)
+            return _appeared(src, dst, level, colour)
         return _record(r.src, r.dst, r.code, r.name,
                        None if r.error is None else str(r.error), r.warnings)
 
@@ -212,6 +212,7 @@ def adjust_folder(
     batch_size: Optional[int] = None,
     jobs_per_task: int = 1,
     suffix: str = ".bmp",
+    colour: bool = False,
 ) -> list[Record]:
     """Adjust every bitmap of ``src_dir`` into a file of the same name in
     ``dst_dir`` on the workers of ``client`` (a ``dask.distributed.Client``),
@@ -223,7 +224,8 @@ def adjust_folder(
     ``skipped``. Outputs that exist when the call lists the folder are left
     alone unless ``overwrite``: their records have ``skipped`` True and name
     "Skipped". With ``recursive`` the subfolders are converted too, into the
-    same tree under ``dst_dir``.
+    same tree under ``dst_dir``. ``colour=True`` is
+    :func:`bmpcontrast.adjust`'s colour mode (the tool's ``--colour``).
 
     Everything the client can check is checked before any work is sent:
     the level (``TypeError``, ``ValueError``), the folders
@@ -287,8 +289,9 @@ def adjust_folder(
             threads = sum(client.nthreads().values()) or len(workers)
             batch_size = max(1, -(-len(pairs) // (4 * threads)))
         batches = [pairs[i: i + batch_size] for i in range(0, len(pairs), batch_size)]
-        for batch, records_of in zip(batches, _run_batches(client, batches, level, jobs_per_task,
-                                                           overwrite, timeout, progress)):
+        runs = _run_batches(client, batches, level, jobs_per_task, overwrite, timeout, progress,
+                            colour)
+        for batch, records_of in zip(batches, runs):
             for (name, _, _), record in zip(batch, records_of):
                 records[name] = record
     table = [records[name] for name in names]
@@ -321,13 +324,14 @@ def _stop(client: Any, futures: list[Any], token: str) -> None:
 
 def _run_batches(client: Any, batches: list[list[tuple[str, str, str]]], level: int,
                  jobs: int, overwrite: bool, timeout: Optional[float],
-                 progress: bool) -> list[list[Record]]:
+                 progress: bool, colour: bool) -> list[list[Record]]:
     from distributed import wait
 
     token = uuid.uuid4().hex
     # pure=False: a folder converted twice must run twice, not come from cache.
     futures = client.map(_adjust_batch, [[(s, d) for _, s, d in b] for b in batches],
-                         level=level, jobs=jobs, overwrite=overwrite, token=token, pure=False)
+                         level=level, jobs=jobs, overwrite=overwrite, token=token,
+                         colour=colour, pure=False)
     bar = None
     try:
         if progress:

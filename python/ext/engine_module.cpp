@@ -95,11 +95,15 @@ py::tuple Lines(const bmpc::Diagnostics& lines) {
     return t;
 }
 
-py::tuple PyAdjustFile(const py::bytes& src, const py::bytes& dst, int32_t level, bool overwrite) {
+bmpc::Mode ModeOf(bool colour) { return colour ? bmpc::Mode::Colour : bmpc::Mode::Contract; }
+
+py::tuple PyAdjustFile(const py::bytes& src, const py::bytes& dst, int32_t level, bool overwrite,
+                       bool colour) {
     bmpc::files::Job job;
     job.input = src;
     job.output = dst;
     job.level = level;
+    job.mode = ModeOf(colour);
     job.existing = overwrite ? bmpc::files::Existing::Replace : bmpc::files::Existing::Refuse;
     job.force = overwrite;
     bmpc::files::Result r;
@@ -116,30 +120,39 @@ py::tuple PyAdjustFile(const py::bytes& src, const py::bytes& dst, int32_t level
     return py::make_tuple(r.code, Lines(r.lines), r.error, ReasonName(r.reason));
 }
 
+// A buffer of bytes, one after the other, as the engine reads and writes.
+py::buffer_info Contiguous(const py::buffer& b, bool writable, const char* what) {
+    py::buffer_info view = b.request(writable);
+    if (view.ndim != 1 || view.itemsize != 1 || view.strides[0] != 1) {
+        throw py::type_error(std::string(what) + " needs a contiguous buffer of bytes");
+    }
+    return view;
+}
+
+py::tuple Refused(const bmpc::Description& d) {
+    bmpc::Diagnostics lines;
+    if (d.line != nullptr) lines.Error(d.line);
+    return py::make_tuple(d.result, Lines(lines), py::none());
+}
+
 // (result, lines, output or None). The output is sized from the headers
 // before the GIL is let go; a size the process cannot hold is the
 // exported call's OutOfMemory.
-py::tuple PyAdjustBytes(const py::buffer& data, int32_t level) {
-    py::buffer_info view = data.request();
-    if (view.ndim != 1 || view.itemsize != 1 || view.strides[0] != 1) {
-        throw py::type_error("adjust_bytes needs a contiguous buffer of bytes");
-    }
+py::tuple PyAdjustBytes(const py::buffer& data, int32_t level, bool colour) {
+    const py::buffer_info view = Contiguous(data, false, "adjust_bytes");
     const auto* bytes = static_cast<const uint8_t*>(view.ptr);
     const auto size = static_cast<size_t>(view.size);
     bmpc::MemorySource source(bytes, size);
     bmpc::Description d;
-    bmpc::Describe(source, level, d);
-    bmpc::Diagnostics lines;
-    if (d.result != BMPCONTRAST_SUCCESS) {
-        if (d.line != nullptr) lines.Error(d.line);
-        return py::make_tuple(d.result, Lines(lines), py::none());
-    }
+    bmpc::Describe(source, level, d, ModeOf(colour));
+    if (d.result != BMPCONTRAST_SUCCESS) return Refused(d);
     const size_t outSize = static_cast<size_t>(d.outputSize);
     PyObject* raw = outSize <= PY_SSIZE_T_MAX
                         ? PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(outSize))
                         : nullptr;
     if (raw == nullptr) {
         PyErr_Clear();
+        bmpc::Diagnostics lines;
         lines.Error(bmpc::msg::kNoMemoryOutput);
         return py::make_tuple(static_cast<int32_t>(BMPCONTRAST_OUT_OF_MEMORY), Lines(lines),
                               py::none());
@@ -176,6 +189,53 @@ py::list Results() {
     return results;
 }
 
+// (result, lines, bytes written or None) for a bitmap converted into
+// memory the caller owns, which may be the input's own. Nothing is
+// allocated but where `out` overlaps `data` otherwise than exactly, and
+// no fresh page is touched.
+py::tuple PyAdjustInto(const py::buffer& data, const py::buffer& into, int32_t level, bool colour) {
+    const py::buffer_info in = Contiguous(data, false, "adjust_into");
+    const py::buffer_info out = Contiguous(into, true, "adjust_into");
+    const auto* from = static_cast<const uint8_t*>(in.ptr);
+    auto* to = static_cast<uint8_t*>(out.ptr);
+    const auto size = static_cast<size_t>(in.size), room = static_cast<size_t>(out.size);
+    bmpc::MemorySource source(from, size);
+    bmpc::Description d;
+    bmpc::Describe(source, level, d, ModeOf(colour));
+    if (d.result != BMPCONTRAST_SUCCESS) return Refused(d);
+    if (d.outputSize > room) {
+        throw py::value_error("out holds " + std::to_string(room) + " bytes; the result needs " +
+                              std::to_string(d.outputSize));
+    }
+    const size_t outSize = static_cast<size_t>(d.outputSize);
+    const bool overlap = from < to + room && to < from + size;
+    // Through the engine's chunk buffer, which in place needs and which
+    // measured as fast as converting in `out` itself where `out` is apart.
+    // In place, every byte goes out where it was read from when the layout
+    // is kept and the file holds all its pixels, so the output never
+    // overtakes input not yet read; any other overlap goes through a block
+    // of its own.
+    const bool inPlace = overlap && from == to && d.plan.keepsLayout && d.complete;
+    std::unique_ptr<uint8_t[]> apart;
+    if (overlap && !inPlace) apart.reset(new uint8_t[outSize == 0 ? 1 : outSize]);
+    uint8_t* target = apart ? apart.get() : to;
+    uint8_t* chunk = ChunkBuffer();
+    if (chunk == nullptr && inPlace) throw std::bad_alloc();
+    MemorySink sink(target, outSize);
+    bmpc::StreamResult r;
+    {
+        py::gil_scoped_release unlocked;
+        uint8_t spare = 0;
+        uint8_t* buffer = chunk != nullptr ? chunk : outSize != 0 ? target : &spare;
+        r = bmpc::ConvertDescribed(d, source, sink, buffer,
+                                   chunk != nullptr ? kChunkBytes : outSize);
+        if (apart && r.result == BMPCONTRAST_SUCCESS) std::memmove(to, apart.get(), sink.used());
+    }
+    if (r.result != BMPCONTRAST_SUCCESS)
+        return py::make_tuple(r.result, Lines(r.lines), py::none());
+    return py::make_tuple(r.result, Lines(r.lines), sink.used());
+}
+
 py::bytes Curve(int32_t level) {
     if (level <= 0) throw py::value_error("level must be positive");
     bmpc::ContrastTable table;
@@ -189,10 +249,13 @@ PYBIND11_MODULE(_engine, m) {
     m.doc() = "The library's conversion engine (internal; use the bmpcontrast package).";
     m.attr("VERSION") = BMPCONTRAST_VERSION_STRING;
     m.def("adjust_file", &PyAdjustFile, py::arg("src"), py::arg("dst"), py::arg("level"),
-          py::arg("overwrite"),
+          py::arg("overwrite"), py::arg("colour") = false,
           "(result, lines, errno, reason): one file through the library's file job.");
     m.def("adjust_bytes", &PyAdjustBytes, py::arg("data"), py::arg("level"),
-          "(result, lines, output or None) for a bitmap in memory.");
+          py::arg("colour") = false, "(result, lines, output or None) for a bitmap in memory.");
+    m.def("adjust_into", &PyAdjustInto, py::arg("data"), py::arg("out"), py::arg("level"),
+          py::arg("colour") = false,
+          "(result, lines, bytes written or None) for a bitmap converted into `out`.");
     m.def("curve", &Curve, py::arg("level"), "The 256-byte curve for a positive level.");
     m.def("results", &Results, "(value, name, meaning) of every result code, from the header.");
 }

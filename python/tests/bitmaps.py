@@ -49,3 +49,39 @@ def expected(data: bytes, level: int) -> bytes:
         start = off + r * row_stride
         out[start:start + row_bytes] = data[start:start + row_bytes].translate(table)
     return bytes(out)
+
+
+def _rle_row(width: int, bits: int, y: int) -> bytes:
+    """One row of RLE8 or RLE4 data: repeated runs, then end of line."""
+    row, x = bytearray(), 0
+    while x < width:
+        n = min(5, width - x)
+        index = (x + 3 * y) % (1 << bits)
+        row += bytes((n, index if bits == 8 else index << 4 | index))
+        x += n
+    return bytes(row + b"\0\0")
+
+
+def colour_file(bits: int, compression: int = 0, width: int = 13, height: int = 5,
+                masks: tuple[int, ...] = (), info_size: int = 40, seed: int = 3) -> bytes:
+    """A file colour mode takes: 1-, 4- or 8-bit with a colour table that is
+    not grey (RLE8 or RLE4 data with compression 1 or 2), or 24- or 32-bit,
+    with bit fields ``masks`` (red, green, blue[, alpha]) after a 40-byte
+    info header or in a 124-byte one."""
+    table = b""
+    if bits <= 8:
+        table = b"".join(bytes(((k * 7 + seed) % 256, (k * 31) % 256, 255 - k % 256, 0))
+                         for k in range(1 << bits))
+    if compression in (1, 2):
+        pixels = b"".join(_rle_row(width, bits, y) for y in range(height))[:-2] + b"\0\1"
+    else:
+        size = abs(height) * stride(width, bits)
+        pixels = bytes((i * 37 + seed * 11) % 256 for i in range(size))
+    fields = b"".join(m.to_bytes(4, "little") for m in masks)
+    if info_size > 40:  # the masks in the header's own fields, then its colour space
+        fields = (fields.ljust(16, b"\0") + b"BGRs").ljust(info_size - 40, b"\0")
+    off = 14 + max(info_size, 40 + len(fields)) + len(table)
+    header = struct.pack("<2sIHHi", b"BM", off + len(pixels), 0, 0, off)
+    info = struct.pack("<IiiHHIIiiII", info_size, width, height, 1, bits, compression,
+                       len(pixels), 2835, 2835, 0, 0)
+    return header + info + fields + table + pixels

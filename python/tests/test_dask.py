@@ -132,6 +132,14 @@ def test_folder_tree_skip_and_checks(cluster, tmp_path, tool):
     assert [r["code"] for r in again] == [1333] + [999] * 7
     assert (dst / "img00.bmp").read_bytes() == bmpcontrast.adjust_bytes(
         (src / "img00.bmp").read_bytes(), 150)
+    # Colour mode travels to the workers: the tool's --colour bytes.
+    shades = adjust_folder(client, src, tmp_path / "colour", 150, colour=True)
+    assert [r["code"] for r in shades] == [1333] + [999] * 7
+    for name in names[:6]:
+        subprocess.run([tool, "--colour", src / name, ref / "c.bmp", "150"], check=True,
+                       capture_output=True)
+        assert (tmp_path / "colour" / name).read_bytes() == (ref / "c.bmp").read_bytes(), name
+    assert (tmp_path / "colour/img00.bmp").read_bytes() != (dst / "img00.bmp").read_bytes()
     with pytest.raises(TimeoutError):
         adjust_folder(client, src, tmp_path / "late", 150, batch_size=1, timeout=1e-6)
     assert not client.futures

@@ -1,5 +1,7 @@
 #include "bmp_headers.h"
 
+#include <cstring>
+
 #include "messages.h"
 
 namespace bmpc {
@@ -54,16 +56,22 @@ int Fail(const char*& line, const char* text) {
 }
 
 // The bytes of the file header and of the info header's size field.
-constexpr size_t kLeadSize = 18;
+constexpr size_t kLeadSize = sizeof(LeadBytes::bytes);
 
 }  // namespace
 
-int ReadBMPHeaders(ByteSource& in, BMPFileHeader& file, BMPInfoHeader& info, const char*& line) {
+int ReadBMPHeaders(ByteSource& in, BMPFileHeader& file, BMPInfoHeader& info, const char*& line,
+                   LeadBytes* leadOut) {
     line = nullptr;
     // The source is read no further than the headers end: the core layout
     // is known only once its size field is in.
     uint8_t lead[kLeadSize];
-    FieldReader fields(lead, ReadUpTo(in, lead, kLeadSize));
+    const size_t got = ReadUpTo(in, lead, kLeadSize);
+    if (leadOut != nullptr) {
+        std::memcpy(leadOut->bytes, lead, got);
+        leadOut->size = got;
+    }
+    FieldReader fields(lead, got);
     if (!fields.Read(file.bfType)) return Fail(line, msg::kNoSignature);
     if (file.bfType != kSignature) return Fail(line, msg::kBadSignature);
     if (!fields.Read(file.bfSize) || !fields.Read(file.bfReserved1) ||

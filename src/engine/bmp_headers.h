@@ -49,11 +49,20 @@ inline int32_t HeadersEnd(const BMPInfoHeader& info) {
 }
 inline constexpr uint16_t kSignature = 0x4D42;
 
+// The first bytes of a source as read (the file header and the info
+// header's size field), whatever they are: enough for a caller to tell
+// another format by its signature.
+struct LeadBytes {
+    uint8_t bytes[18] = {};
+    size_t size = 0;
+};
+
 // Reads both records from the source's position, leaving it just after
 // them (byte 54, or 26 for the core layout). Returns 1, or 0 with `line`
 // set to the failing field's line: a file that ends inside a field fails
-// with that field's line.
-int ReadBMPHeaders(ByteSource& in, BMPFileHeader& file, BMPInfoHeader& info, const char*& line);
+// with that field's line. `lead`, where given, receives the first bytes.
+int ReadBMPHeaders(ByteSource& in, BMPFileHeader& file, BMPInfoHeader& info, const char*& line,
+                   LeadBytes* lead = nullptr);
 
 // The header bytes as they go on disk: 54, or 26 for the core layout.
 inline constexpr size_t kMaxHeadersSize = kHeadersSize;

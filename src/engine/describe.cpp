@@ -244,7 +244,7 @@ bool DescribeLevel(int32_t level, Description& d) {
 void DescribeFile(ByteSource& in, Description& d, Mode mode) {
     d.mode = mode;
     d.fileSize = in.Size();
-    if (!ReadBMPHeaders(in, d.file, d.info, d.line)) {
+    if (!ReadBMPHeaders(in, d.file, d.info, d.line, &d.lead)) {
         d.result = HeaderReadFailed;
         return;
     }

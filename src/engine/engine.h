@@ -69,6 +69,7 @@ struct Description {
     Layout layout = Layout::Unknown;        // once the headers are read
     Treatment treatment = Treatment::None;  // where result is Success
     bool headersRead = false;
+    LeadBytes lead{};  // the source's first bytes as read, a bitmap or not
     BMPFileHeader file{};
     BMPInfoHeader info{};
     int32_t headersEnd = 0;    // where the headers end on disk (54 or 26)

@@ -90,12 +90,15 @@ bool SpoolInput(Input& in, const Job& job, Result& r) {
     MemorySource peek(head.get(), got);
     Description d;
     DescribeLevel(job.level, d);
-    DescribeFile(peek, d);
+    DescribeFile(peek, d, job.mode);
     uint64_t limit = got;
     if (d.result == Success) {
         // Past the pixels a trailer is carried only up to its limit; one
-        // byte more tells that it is longer.
-        const int64_t pixelsEnd = d.pixelStart + int64_t{d.geometry.size};
+        // byte more tells that it is longer. RLE data (colour mode) has no
+        // size of its own: the peek saw only its start.
+        const int64_t pixels =
+            d.layout == Layout::IndexedRle ? kMaxPixelDataBytes : int64_t{d.geometry.size};
+        const int64_t pixelsEnd = d.pixelStart + pixels;
         limit = static_cast<uint64_t>(pixelsEnd) + kMaxTrailerBytes + 1;
     }
     if (const int error =
@@ -182,7 +185,7 @@ bool InspectOutput(const Job& job, const Input& in, Target& t, Result& r) {
 bool Describes(const Job& job, Input& in, Result& r, FdSource& source) {
     Description& d = r.description;
     if (in.info && in.info->size > kReadAheadFrom) sys::ReadingThrough(in.fd);
-    DescribeFile(source, d);
+    DescribeFile(source, d, job.mode);
     if (d.headersRead && job.maxPixels != 0) {
         const uint64_t width = d.info.biWidth < 0 ? 0 : static_cast<uint64_t>(d.info.biWidth);
         const int64_t h = d.info.biHeight;

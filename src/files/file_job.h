@@ -30,6 +30,7 @@ struct Job {
     std::string output;  // the file to write; empty: `outputFd`
     int outputFd = -1;   // an open output (standard output), written where it stands
     int32_t level = 0;
+    Mode mode = Mode::Contract;  // Colour: the engine's colour mode
     Existing existing = Existing::Replace;
     bool force = false;          // a read-only output may be replaced; it stays read-only
     bool preserveTimes = false;  // the result keeps the input's times

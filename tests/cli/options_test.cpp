@@ -255,13 +255,15 @@ TEST_F(Tool, RefusalsAndColourTablesAreExplained) {
         uint32_t compression;
         std::string says;
     } cases[] = {
-        {32, 3, "32-bit with bit-field masks (biCompression 3); save it as plain 32-bit or 24-bit"},
-        {8, 1, "8-bit with RLE compression (biCompression 1)"},
+        {32, 3, "32-bit with bit-field masks (biCompression 3); --colour converts it"},
+        {8, 1, "8-bit with RLE compression (biCompression 1); --colour adjusts its colour table"},
         {24, 4, "holds a JPEG image (biCompression 4)"},
         {24, 5, "holds a PNG image (biCompression 5)"},
-        {4, 0, "4-bit palette image"},
-        {1, 0, "1-bit palette image"},
+        {4, 0, "4-bit colour-table image; --colour adjusts its colour table"},
+        {1, 0, "1-bit colour-table image; --colour adjusts its colour table"},
+        {2, 0, "2-bit colour-table image; save it as 8-bit or 24-bit"},
         {16, 0, "16-bit pixels"},
+        {24, 1, "24-bit with RLE compression (biCompression 1); save it uncompressed"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.says);

@@ -37,7 +37,8 @@ TEST_F(Tool, SingleFileExitStatusAndLines) {
         {"16bit.bmp", "out.bmp", "150", 1, "",
          "Error: Only 8-bit, 24-bit, and 32-bit bitmaps are supported.\n"
          "bmpcontrast: '" +
-             Path("16bit.bmp") + "': 16-bit pixels; save it as 24-bit\n"},
+             Path("16bit.bmp") + "': 16-bit pixels; save it as 24-bit\n" + "bmpcontrast: '" +
+             Path("16bit.bmp") + "' not converted (result 14444)\n"},
         {"missing.bmp", "out.bmp", "150", 1, "",
          "bmpcontrast: cannot open input '" + Path("missing.bmp") +
              "': No such file or directory\n"},
@@ -102,12 +103,28 @@ TEST_F(Tool, UsageErrorsChangeNothing) {
         EXPECT_FALSE(fs::exists(out)) << "converted despite the usage error";
         EXPECT_FALSE(fs::exists(out + ".bmp")) << "converted despite the usage error";
     }
-    const auto dryRun = RunTool({"-n", in, out + ".bmp", "150"});
-    EXPECT_EQ(dryRun.err.rfind("bmpcontrast: --dry-run and --jobs need --out-dir DIR or "
-                               "--in-place\n",
-                               0),
-              0u)
-        << dryRun.err;
+    // The reason names what was typed, and only that.
+    const std::string o = out + ".bmp";
+    struct Reason {
+        std::vector<std::string> args;
+        std::string line;
+    } reasons[] = {
+        {{"-n", in, o, "150"}, "-n needs --out-dir DIR or --in-place"},
+        {{"--jobs", "2", in, o, "150"}, "--jobs needs --out-dir DIR or --in-place"},
+        {{"-nj2", in, o, "150"}, "-n and -j need --out-dir DIR or --in-place"},
+        {{"-0", "--follow-symlinks", "-n", in, o, "150"},
+         "-0, --follow-symlinks and -n need --out-dir DIR or --in-place"},
+        {{"150", in, o},
+         "LEVEL comes last in the single form (INPUT OUTPUT LEVEL, or --level 150 anywhere); a "
+         "batch needs --out-dir DIR or --in-place"},
+        {{in, o, "x150"}, "LEVEL must be a positive integer in the 32-bit range, not 'x150'"},
+    };
+    for (const Reason& r : reasons) {
+        SCOPED_TRACE(r.line);
+        const auto run = RunTool(r.args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err.rfind("bmpcontrast: " + r.line + "\n", 0), 0u) << run.err;
+    }
 }
 
 TEST_F(Tool, HelpNamesEveryOptionAndStatusVersionPrintsVersion) {
@@ -164,7 +181,8 @@ TEST_F(Tool, StdinAndStdoutCarryExactlyTheImage) {
     const auto bad = RunTool({"-", "-", "170"}, {"BM\x01\x02", ""});
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.out, "");
-    EXPECT_EQ(bad.err, bmptest::Predict(Bytes{'B', 'M', 1, 2}, 170).err);
+    EXPECT_EQ(bad.err, bmptest::Predict(Bytes{'B', 'M', 1, 2}, 170).err +
+                           "bmpcontrast: 'standard input' not converted (result 1333)\n");
 }
 
 // The success line comes only once the last byte is written; a write that

@@ -1,11 +1,56 @@
 # Runs the conformance driver and compares its record with EXPECTED, line by
-# line. With -DRENEW=ON the record replaces EXPECTED instead (only ever on
-# x86-64 Linux, after a change meant to alter results).
+# line. With TOOL, the tool's colour mode on the driver's bitmaps is
+# recorded after the driver's calls. With -DRENEW=ON the record replaces
+# EXPECTED instead (only ever on x86-64 Linux, after a change meant to
+# alter results).
 file(REMOVE_RECURSE ${WORK_DIR})
-file(MAKE_DIRECTORY ${WORK_DIR})
-execute_process(COMMAND ${EMULATOR} ${DRIVER} ${WORK_DIR} RESULT_VARIABLE rc)
+file(MAKE_DIRECTORY ${WORK_DIR}/inputs)
+execute_process(COMMAND ${EMULATOR} ${DRIVER} ${WORK_DIR} ${WORK_DIR}/inputs RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the driver failed (${rc})")
+endif()
+
+# One batch per level, one file at a time so that the lines come in the
+# inputs' order, named as given (relative, so the same on every target).
+# Per file: the result code, the output's size and SHA-256 (its first 16
+# digits), and the library's lines. Windows writes its lines with CRLF.
+if(TOOL)
+  file(GLOB inputs RELATIVE ${WORK_DIR} ${WORK_DIR}/inputs/*.bmp)
+  list(SORT inputs)
+  set(record "")
+  foreach(level IN ITEMS 1 37 100 150 256 2147483647)
+    execute_process(COMMAND ${EMULATOR} ${TOOL} --colour -q -j 1 -o colour-${level} ${level}
+                            ${inputs}
+                    WORKING_DIRECTORY ${WORK_DIR} RESULT_VARIABLE status
+                    OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT status MATCHES "^[01]$" OR NOT out STREQUAL "")
+      message(FATAL_ERROR "the tool at level ${level} exited with ${status}:\n${out}${err}")
+    endif()
+    string(REPLACE "\r\n" "\n" err "${err}")
+    foreach(input IN LISTS inputs)
+      get_filename_component(name ${input} NAME_WE)
+      set(output ${WORK_DIR}/colour-${level}/${name}.bmp)
+      set(code "?")
+      set(digest none)
+      if(EXISTS ${output})
+        set(code 999)
+        file(SIZE ${output} size)
+        file(SHA256 ${output} sum)
+        string(SUBSTRING ${sum} 0 16 sum)
+        set(digest ${size}:${sum})
+      elseif(err MATCHES "'inputs/${name}\\.bmp' not converted \\(result ([0-9]+)\\)")
+        set(code ${CMAKE_MATCH_1})
+      endif()
+      string(REGEX MATCHALL "'inputs/${name}\\.bmp': (Error|Warning): [^\n]*" said "${err}")
+      list(TRANSFORM said REPLACE "^'inputs/${name}\\.bmp': " "")
+      list(JOIN said "\\n" said)
+      if(NOT said STREQUAL "")
+        string(APPEND said "\\n")
+      endif()
+      string(APPEND record "tool-colour ${name} ${level} ${code} ${digest} \"${said}\"\n")
+    endforeach()
+  endforeach()
+  file(APPEND ${WORK_DIR}/record.txt "${record}")
 endif()
 if(RENEW)
   file(COPY_FILE ${WORK_DIR}/record.txt ${EXPECTED})

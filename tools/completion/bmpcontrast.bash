@@ -17,7 +17,7 @@ _bmpcontrast() {
             ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--level --out-dir --in-place --recursive --files-from
+        COMPREPLY=($(compgen -W '--level --colour --out-dir --in-place --recursive --files-from
             --null --dry-run --force --skip-existing --update --follow-symlinks
             --preserve --strict --max-pixels --jobs --quiet --verbose --help --version' -- "$cur"))
         return

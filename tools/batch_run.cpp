@@ -166,6 +166,8 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
         exhausted ? std::max<size_t>(1, std::min<size_t>(wanted, items.size())) : size_t{wanted};
     const bool showProgress = (items.size() > 1 || !exhausted) && !options.quiet &&
                               platform::IsTerminal(platform::StdStream::Err);
+    // The total, where it is known before any thread starts.
+    ProgressLine progress(exhausted ? items.size() : 0, showProgress);
     Board board;
     board.counts = showProgress;
     auto work = [&] {
@@ -243,7 +245,6 @@ int RunBatch(const Options& options, std::atomic<bool>& cancel) {
         work();
     }
 
-    ProgressLine progress(exhausted ? items.size() : 0, showProgress);
     size_t converted = 0, failed = 0, skipped = 0;
     for (bool more = true; more;) {
         std::deque<Outcome> done;

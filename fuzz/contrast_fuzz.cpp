@@ -6,9 +6,11 @@
 // an output that existed before is untouched by every failure that comes
 // before the output is opened. The engine's streamed conversion of the same
 // bytes, through a buffer whose size the input also picks, must agree with
-// the oracle too. Colour mode, which has no oracle here, must agree with
-// itself: streamed through that buffer and in one whole buffer, with the
-// result, lines and size its description foresaw.
+// the oracle too, and so must the file job's conversion of the file on
+// several threads, by stretches that start anywhere. Colour mode, which has
+// no oracle here, must agree with itself: streamed through that buffer and
+// in one whole buffer, with the result, lines and size its description
+// foresaw.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +24,7 @@
 #include "bmp_builder.h"
 #include "bmpcontrast.h"
 #include "engine_run.h"
+#include "ranges_run.h"
 #include "stdio_capture.h"
 
 namespace {
@@ -178,6 +181,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                std::to_string(want.file.size()) + " bytes");
     }
     CheckColourMode(input, level, chunk);
+    // The same file on several threads, by stretches that start anywhere.
+    if (bmpc::sys::PositionalIo()) {
+        const bmptest::StreamOutcome ranged = bmptest::RunInRanges(
+            f.in, f.dir + "/ranges.bmp", level, 2 + (data[0] >> 4 & 3u), chunk);
+        if (ranged.result != want.result || ranged.err != want.err || ranged.out != want.out ||
+            (want.result == 999 && ranged.file != want.file)) {
+            Broken("stretches", std::to_string(ranged.result) + " " + ranged.err,
+                   std::to_string(want.result) + " " + want.err);
+        }
+    }
     if (fullDevice && want.result == 999) {
         // A write that fails is reported as such, never as a success.
         want.result = 41;

@@ -8,9 +8,11 @@ links, endless or stalled input)."""
 from __future__ import annotations
 
 import os
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -317,3 +319,29 @@ def test_a_list_of_names_is_read_as_the_batch_goes(tool, tmp_path):
     finally:
         child.kill()
     assert (out / "a.bmp").read_bytes() == bitmaps.expected(src.read_bytes(), 150)
+
+
+def test_threads_that_cannot_start_leave_the_batch_to_fewer(tool, tmp_path):
+    if os.geteuid() != 0 or not Path("/usr/bin/setpriv").exists():
+        pytest.skip("needs root and setpriv to run as a user with a thread limit")
+    # Outside pytest's folders, which only root may enter.
+    work = Path(tempfile.mkdtemp(prefix="bmpc-nproc-"))
+    work.chmod(0o777)
+    files = []
+    for k in range(6):
+        f = work / f"x{k}.bmp"
+        f.write_bytes(bitmaps.build(20 + k, 9, 24, seed=k))
+        f.chmod(0o644)
+        files.append(f)
+    # One process for the user: no thread can start beside the main one.
+    script = f"ulimit -u 1; exec '{tool}' -q -j 8 -o '{work / 'out'}' 150 " + " ".join(
+        f"'{f}'" for f in files)
+    try:
+        run = subprocess.run(["/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                              "--clear-groups", "/bin/bash", "-c", script], capture_output=True,
+                             timeout=60)
+        assert run.returncode == 0, run.stderr
+        for f in files:
+            assert (work / "out" / f.name).read_bytes() == bitmaps.expected(f.read_bytes(), 150)
+    finally:
+        shutil.rmtree(work)

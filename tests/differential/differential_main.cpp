@@ -25,10 +25,9 @@
 
 #include "bmpcontrast.h"
 #include "engine_run.h"
-#include "fd_stream.h"
 #include "file_stream.h"
 #include "memory_source.h"
-#include "ranges.h"
+#include "ranges_run.h"
 #include "scratch_dir.h"
 #include "stdio_capture.h"
 #include "stdio_source.h"
@@ -95,28 +94,6 @@ void CompareStreams(const std::string& what, const bmptest::StreamOutcome& whole
                     const bmptest::StreamOutcome& stream, Verdict& verdict) {
     const bmptest::Outcome call{whole.result, whole.out, whole.err};
     Compare(what, call, whole.file, stream, verdict);
-}
-
-// The file job's conversion of one file on several threads, each stretch
-// starting anywhere (no alignment), into `out`.
-bmptest::StreamOutcome InRanges(const std::string& in, const std::string& out, int32_t level,
-                                unsigned threads) {
-    bmptest::StreamOutcome o;
-    const int from = bmpc::sys::OpenRead(in);
-    const int to = bmpc::sys::CreateExclusive(out, 0600, true);
-    bmpc::FdSource source(from);
-    bmpc::Description d;
-    bmpc::Describe(source, level, d);
-    std::vector<uint8_t> buffer(kOddChunk);
-    const bmpc::files::RangeOutcome r = bmpc::files::ConvertInRanges(
-        d, source, from, to, threads, buffer.data(), buffer.size(), nullptr, 1);
-    bmpc::sys::Close(from);
-    bmpc::sys::Close(to);
-    o.result = r.stream.result;
-    bmptest::SplitLines(r.stream.lines, o.out, o.err);
-    if (o.result == Success) o.file = bmptest::ReadFile(out);
-    fs::remove(out);
-    return o;
 }
 
 struct Input {
@@ -214,7 +191,8 @@ int main(int argc, char** argv) {
             if (bmpc::sys::PositionalIo()) {
                 const unsigned threads = 2 + static_cast<unsigned>(verdict.comparisons % 4);
                 Compare(what + " (" + std::to_string(threads) + " stretches)", call, written,
-                        InRanges(in, dir / "ranges.bmp", level, threads), verdict);
+                        bmptest::RunInRanges(in, dir / "ranges.bmp", level, threads, kOddChunk),
+                        verdict);
             }
 
             const bmptest::StreamOutcome whole = Whole(bytes, level);

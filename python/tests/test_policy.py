@@ -345,3 +345,31 @@ def test_threads_that_cannot_start_leave_the_batch_to_fewer(tool, tmp_path):
             assert (work / "out" / f.name).read_bytes() == bitmaps.expected(f.read_bytes(), 150)
     finally:
         shutil.rmtree(work)
+
+
+@pytest.mark.parametrize("args, status", [
+    (["{src}", "", "150"], 2),        # an empty name is no name for standard output
+    (["", "{dst}", "150"], 2),
+    (["--help"], 1),                  # into a full disk: not done, so not a success
+    (["-n", "-o", "{out}", "150", "{src}"], 1),
+    (["-v", "-f", "-o", "{out}", "150", "{src}"], 1),
+])
+def test_empty_names_and_lines_that_cannot_be_written(tool, tmp_path, args, status):
+    src = tmp_path / "in.bmp"
+    src.write_bytes(bitmaps.build(9, 4, 24))
+    names = {"src": src, "dst": tmp_path / "o.bmp", "out": tmp_path / "out"}
+    with open("/dev/full", "wb") as full:
+        run = subprocess.run([str(tool), *(a.format(**names) for a in args)], stdout=full,
+                             stderr=subprocess.PIPE)
+    assert run.returncode == status, run.stderr
+    assert not (tmp_path / "o.bmp").exists()
+
+
+def test_the_warning_comes_before_the_success_line(tool, tmp_path):
+    src = tmp_path / "short.bmp"
+    src.write_bytes(bitmaps.build(30, 20, 24)[:-100])
+    run = subprocess.run(f"'{tool}' '{src}' '{tmp_path / 'o.bmp'}' 150 2>&1", shell=True,
+                         capture_output=True)
+    assert run.returncode == 0
+    assert run.stdout == (b"Warning: Could not read all pixel data.\n"
+                          b"Success: Contrast adjustment applied.\n")

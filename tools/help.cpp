@@ -13,11 +13,11 @@ namespace {
 // the text goes on in are indented as far.
 constexpr size_t kTextColumn = 24;
 
-std::string Named(const OptionSpec& spec) {
-    std::string name(spec.shortName != 0 ? 2 : 6, ' ');
-    if (spec.shortName != 0) name.append({'-', spec.shortName, ',', ' '});
-    name.append(spec.longName);
-    if (!spec.value.empty()) name.append(1, ' ').append(spec.value);
+std::string Named(const OptionSpec& opt) {
+    std::string name(opt.shortName != 0 ? 2 : 6, ' ');
+    if (opt.shortName != 0) name.append({'-', opt.shortName, ',', ' '});
+    name.append(opt.longName);
+    if (!opt.value.empty()) name.append(1, ' ').append(opt.value);
     return name;
 }
 
@@ -25,19 +25,19 @@ std::string Named(const OptionSpec& spec) {
 void PrintOptionRows(std::FILE* to) {
     const std::string indent = '\n' + std::string(kTextColumn, ' ');
     std::string rows, batchOnly;
-    for (const OptionSpec& spec : OptionTable()) {
-        std::string name = Named(spec);
+    for (const OptionSpec& opt : OptionTable()) {
+        std::string name = Named(opt);
         name.resize(std::max(name.size() + 1, kTextColumn), ' ');
         if (name.size() > kTextColumn) name.append(indent);
         rows.append(name);
-        for (const char c : spec.help) c == '\n' ? rows.append(indent) : rows.append(1, c);
+        for (const char c : opt.help) c == '\n' ? rows.append(indent) : rows.append(1, c);
         rows.append(1, '\n');
-        if (spec.forms == Forms::Batch) {
+        if (opt.forms == Forms::Batch) {
             if (!batchOnly.empty()) batchOnly.append(", ");
-            if (spec.shortName != 0) {
-                batchOnly.append({'-', spec.shortName});
+            if (opt.shortName != 0) {
+                batchOnly.append({'-', opt.shortName});
             } else {
-                batchOnly.append(spec.longName);
+                batchOnly.append(opt.longName);
             }
         }
     }

@@ -139,15 +139,15 @@ bool LooksLikeOption(std::string_view arg) {
 }
 
 const OptionSpec* FindLong(std::string_view name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.longName == name) return &spec;
+    for (const OptionSpec& opt : kOptions) {
+        if (opt.longName == name) return &opt;
     }
     return nullptr;
 }
 
 const OptionSpec* FindShort(char name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.shortName != 0 && spec.shortName == name) return &spec;
+    for (const OptionSpec& opt : kOptions) {
+        if (opt.shortName != 0 && opt.shortName == name) return &opt;
     }
     return nullptr;
 }
@@ -173,11 +173,11 @@ struct Usage {
 };
 
 // One option, named as typed: its value taken, its form noted.
-std::string Apply(const OptionSpec& spec, std::string typed, std::string_view value, ParseState& s,
+std::string Apply(const OptionSpec& opt, std::string typed, std::string_view value, ParseState& s,
                   Usage& u) {
-    if (std::string problem = spec.apply(s, value); !problem.empty()) return problem;
-    if (spec.forms == Forms::Selects) u.batch = true;
-    if (spec.forms == Forms::Batch &&
+    if (std::string problem = opt.apply(s, value); !problem.empty()) return problem;
+    if (opt.forms == Forms::Selects) u.batch = true;
+    if (opt.forms == Forms::Batch &&
         std::find(u.batchOnly.begin(), u.batchOnly.end(), typed) == u.batchOnly.end()) {
         u.batchOnly.push_back(std::move(typed));
     }
@@ -188,9 +188,9 @@ std::string Apply(const OptionSpec& spec, std::string typed, std::string_view va
 std::string LongOption(std::string_view arg, Words& words, ParseState& s, Usage& u) {
     const auto eq = arg.find('=');
     const std::string_view name = arg.substr(0, eq);
-    const OptionSpec* spec = FindLong(name);
-    const bool flag = spec != nullptr && spec->value.empty();
-    if (spec == nullptr || (flag && eq != std::string_view::npos)) {
+    const OptionSpec* opt = FindLong(name);
+    const bool flag = opt != nullptr && opt->value.empty();
+    if (opt == nullptr || (flag && eq != std::string_view::npos)) {
         return "unknown option '" + std::string(arg) + "'";
     }
     std::string_view value;
@@ -200,27 +200,27 @@ std::string LongOption(std::string_view arg, Words& words, ParseState& s, Usage&
         if (!words.More()) return std::string(name) + " needs a value";
         value = words.Take();
     }
-    return Apply(*spec, std::string(name), value, s, u);
+    return Apply(*opt, std::string(name), value, s, u);
 }
 
 // A cluster of short options: flags, then at most one that takes the rest
 // of the cluster or the next argument as its value.
 std::string ShortOptions(std::string_view arg, Words& words, ParseState& s, Usage& u) {
     for (size_t k = 1; k < arg.size() && s.o.mode == Options::Mode::Usage; ++k) {
-        const OptionSpec* spec = FindShort(arg[k]);
-        if (spec == nullptr) return "unknown option '" + std::string(arg) + "'";
+        const OptionSpec* opt = FindShort(arg[k]);
+        if (opt == nullptr) return "unknown option '" + std::string(arg) + "'";
         std::string_view value;
-        if (!spec->value.empty()) {
+        if (!opt->value.empty()) {
             if (k + 1 < arg.size()) {
                 value = arg.substr(k + 1);
             } else if (words.More()) {
                 value = words.Take();
             } else {
-                return std::string(spec->longName) + " needs a value";
+                return std::string(opt->longName) + " needs a value";
             }
             k = arg.size();
         }
-        if (std::string problem = Apply(*spec, {'-', spec->shortName}, value, s, u);
+        if (std::string problem = Apply(*opt, {'-', opt->shortName}, value, s, u);
             !problem.empty()) {
             return problem;
         }

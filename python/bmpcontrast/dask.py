@@ -18,17 +18,15 @@ from __future__ import annotations
 
 import asyncio
 import errno
-import filecmp
 import os
-import tempfile
 import threading
 import uuid
 from concurrent.futures import ThreadPoolExecutor
 from typing import Any, Optional, Sequence
 
 from . import _paths
-from ._adjust import _check_level, _run, _warn
-from ._codes import error_for
+from ._adjust import _check_level, _run, _split, _warn
+from ._codes import SUCCESS, _engine, describe, error_for
 from ._version import __version__
 
 Record = dict[str, Any]
@@ -119,23 +117,18 @@ def _appeared(src: str, dst: str, level: int, colour: bool = False) -> Record:
     """The record of an output that exists although the client found it
     missing: written by this run if it holds exactly this run's conversion
     (a batch run again after its worker was lost), else left alone as
-    skipped. The conversion goes to a scratch file beside it, then away."""
-    scratch = None
+    skipped. The conversion is made in memory and compared there: no file
+    is written for it."""
     try:
-        fd, scratch = tempfile.mkstemp(prefix=".bmpcontrast-", suffix=".tmp",
-                                       dir=os.path.dirname(dst) or ".")
-        os.close(fd)
-        r = _run((src, scratch), level, True, colour)
-        if r.error is None and filecmp.cmp(scratch, dst, shallow=False):
-            return _record(src, dst, r.code, r.name, None, r.warnings)
+        with open(src, "rb") as f:
+            code, pairs, output = _engine.adjust_bytes(f.read(), level, colour)
+        if code == SUCCESS and output is not None:
+            with open(dst, "rb") as f:
+                if f.read() == output:
+                    _, warned = _split(pairs)
+                    return _record(src, dst, code, describe(code).name, None, warned)
     except OSError:
         pass  # cannot tell: the output is left alone all the same
-    finally:
-        if scratch is not None:
-            try:
-                os.unlink(scratch)
-            except FileNotFoundError:
-                pass
     return _record(src, dst, None, SKIPPED, None, skipped=True)
 
 

@@ -40,7 +40,7 @@ if(BMPCONTRAST_BUILD_PYTHON OR BMPCONTRAST_INSTALL_PYTHON)
     message(FATAL_ERROR "The Python extension needs pybind11 (Debian: apt-get install pybind11-dev)")
   endif()
   pybind11_add_module(bmpcontrast_python MODULE ${PROJECT_SOURCE_DIR}/python/ext/engine_module.cpp)
-  target_link_libraries(bmpcontrast_python PRIVATE bmpcontrast_objects)
+  target_link_libraries(bmpcontrast_python PRIVATE bmpcontrast_files bmpcontrast_objects)
   # Beside a copy of the package's Python files, so that the build tree's
   # python/ folder can be put on PYTHONPATH as it is.
   set_target_properties(bmpcontrast_python PROPERTIES

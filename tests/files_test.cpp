@@ -10,6 +10,7 @@
 #include "file_job.h"
 #include "memory_source.h"
 #include "ranges.h"
+#include "ranges_run.h"
 #include "scratch_dir.h"
 #include "system.h"
 
@@ -91,6 +92,35 @@ TEST(Ranges, SharingAFileChangesNoByte) {
         EXPECT_EQ(outputs[0], bmptest::Predict(input, 150).file);
         EXPECT_EQ(outputs[1], outputs[0]);
         EXPECT_EQ(outputs[2], outputs[0]);
+    }
+}
+
+// More threads than stretches the alignment allows: the cuts that fall
+// together make one stretch, so no thread writes the headers or the
+// trailer a second time.
+TEST(Ranges, MoreThreadsThanStretches) {
+    if (!bmpc::sys::PositionalIo()) GTEST_SKIP() << "one thread a file on this system";
+    const bmptest::ScratchDir dir;
+    struct Case {
+        int32_t width, height;
+        unsigned threads;
+        uint64_t align;
+    };
+    for (const Case c : {Case{1, 1, 5, 1}, Case{1, 2, 8, 1}, Case{1, 1, 2, 4096},
+                         Case{1000, 3, 3, 4096}, Case{1000, 4, 4, 4096}, Case{0, 0, 3, 1}}) {
+        SCOPED_TRACE(testing::Message()
+                     << c.width << "x" << c.height << " on " << c.threads << " by " << c.align);
+        Bytes input = bmptest::BuildBmp({.width = c.width, .height = c.height});
+        input.insert(input.end(), {'t', 'r', 'a', 'i', 'l'});
+        const std::string in = dir / "in.bmp";
+        bmptest::WriteFile(in, input);
+        const bmptest::StreamOutcome got =
+            bmptest::RunInRanges(in, dir / "out.bmp", 150, c.threads, 4096, c.align);
+        const bmptest::Expected want = bmptest::Predict(input, 150);
+        EXPECT_EQ(got.result, want.result);
+        EXPECT_EQ(got.out, want.out);
+        EXPECT_EQ(got.err, want.err);
+        EXPECT_EQ(got.file, want.file);
     }
 }
 

@@ -58,16 +58,24 @@ RangeOutcome ConvertInRanges(const Description& d, FdSource& source, int inFd, i
         return o;
     }
     const auto pixels = static_cast<uint64_t>(d.geometry.size);
-    std::vector<Stretch> stretches(threads);
-    for (unsigned k = 0; k < threads; ++k) {
-        stretches[k].range.from = k == 0 ? 0 : pixels * k / threads / align * align;
-        if (k > 0) stretches[k - 1].range.to = stretches[k].range.from;
+    // Cuts that fall together (more threads than aligned stretches) make
+    // one stretch: an empty one would start at 0 and write the headers
+    // again, or end at the end and write the trailer again.
+    std::vector<uint64_t> cuts{0};
+    for (unsigned k = 1; k < threads; ++k) {
+        const uint64_t cut =
+            pixels * k / threads / std::max<uint64_t>(align, 1) * std::max<uint64_t>(align, 1);
+        if (cut > cuts.back() && cut < pixels) cuts.push_back(cut);
     }
-    stretches.back().range.to = pixels;
+    std::vector<Stretch> stretches(cuts.size());
+    for (size_t k = 0; k < cuts.size(); ++k) {
+        stretches[k].range.from = cuts[k];
+        stretches[k].range.to = k + 1 < cuts.size() ? cuts[k + 1] : pixels;
+    }
     // A thread the system will not start leaves its stretch to this one.
     std::vector<std::thread> helpers;
     std::vector<Stretch*> left;
-    for (unsigned k = 1; k < threads; ++k) {
+    for (size_t k = 1; k < stretches.size(); ++k) {
         Stretch& s = stretches[k];
         try {
             helpers.emplace_back(

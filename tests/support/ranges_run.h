@@ -15,10 +15,10 @@
 
 namespace bmptest {
 
-// `in` on `threads` threads, each stretch starting anywhere (no alignment),
-// into `out`, which is made for it and removed after.
+// `in` on `threads` threads, each stretch starting at a multiple of
+// `align` (1: anywhere), into `out`, which is made for it and removed after.
 inline StreamOutcome RunInRanges(const std::string& in, const std::string& out, int32_t level,
-                                 unsigned threads, size_t chunk) {
+                                 unsigned threads, size_t chunk, uint64_t align = 1) {
     StreamOutcome o;
     const int from = bmpc::sys::OpenRead(in);
     const int to = bmpc::sys::CreateExclusive(out, 0600, true);
@@ -27,7 +27,7 @@ inline StreamOutcome RunInRanges(const std::string& in, const std::string& out, 
     bmpc::Describe(source, level, d);
     std::vector<uint8_t> buffer(chunk);
     const bmpc::files::RangeOutcome r = bmpc::files::ConvertInRanges(
-        d, source, from, to, threads, buffer.data(), buffer.size(), nullptr, 1);
+        d, source, from, to, threads, buffer.data(), buffer.size(), nullptr, align);
     bmpc::sys::Close(from);
     bmpc::sys::Close(to);
     o.result = r.stream.result;

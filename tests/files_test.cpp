@@ -12,6 +12,7 @@
 #include "ranges.h"
 #include "ranges_run.h"
 #include "scratch_dir.h"
+#include "scratch_file.h"
 #include "system.h"
 
 namespace {
@@ -122,6 +123,32 @@ TEST(Ranges, MoreThreadsThanStretches) {
         EXPECT_EQ(got.err, want.err);
         EXPECT_EQ(got.file, want.file);
     }
+}
+
+// Between its close and its rename a scratch file is still in use: a run
+// starting in the same folder then must not take it for a killed run's.
+// Once its owner is gone, a kept one is stale.
+TEST(Scratch, StaleOnlyOnceItsOwnerIsGone) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no stale scratch files are removed on this system";
+#endif
+    const bmptest::ScratchDir dir;
+    const std::string out = dir / "out.bmp";
+    std::string kept;
+    {
+        bmpc::files::ScratchFile moved, left;
+        ASSERT_EQ(moved.Create(out, 0644, false), 0);
+        ASSERT_EQ(left.Create(out, 0644, false), 0);
+        ASSERT_EQ(moved.Close(), 0);
+        ASSERT_EQ(left.Close(), 0);
+        EXPECT_FALSE(bmpc::sys::RemoveIfStale(moved.path()));
+        EXPECT_FALSE(bmpc::sys::RemoveIfStale(left.path()));
+        EXPECT_EQ(moved.MoveTo(out, true), 0);
+        left.Keep();
+        kept = left.path();
+    }
+    EXPECT_TRUE(bmpc::sys::Stat(out).has_value());
+    EXPECT_TRUE(bmpc::sys::RemoveIfStale(kept));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // tests and gives the same bytes on every system.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -44,9 +45,12 @@ std::vector<unsigned char> Sample() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("usage: make_sample OUTPUT.bmp\n", stderr);
-        return 2;
+    // A name that starts with '-' is an option nobody meant as a file.
+    const bool help =
+        argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0);
+    if (argc != 2 || argv[1][0] == '-') {
+        std::fputs("usage: make_sample OUTPUT.bmp\n", help ? stdout : stderr);
+        return help ? 0 : 2;
     }
     const std::vector<unsigned char> file = Sample();
     std::FILE* out = std::fopen(argv[1], "wb");

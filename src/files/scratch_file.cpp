@@ -69,6 +69,7 @@ std::vector<std::string> RemoveStaleScratch(const std::string& folder) {
 ScratchFile::~ScratchFile() {
     Close();
     if (!path_.empty() && !kept_) sys::Remove(path_);
+    if (lock_ >= 0) sys::Close(lock_);
 }
 
 int ScratchFile::Create(const std::string& destination, uint32_t mode, bool exact) {
@@ -97,7 +98,9 @@ int ScratchFile::Create(const std::string& destination, uint32_t mode, bool exac
 }
 
 int ScratchFile::Close() {
-    const int error = fd_ >= 0 ? sys::Close(fd_) : 0;
+    if (fd_ < 0) return 0;
+    if (lock_ < 0) lock_ = sys::HoldLock(fd_);
+    const int error = sys::Close(fd_);
     fd_ = -1;
     return error;
 }

@@ -26,8 +26,9 @@ class ScratchFile {
     // The permissions the file was created with.
     uint32_t permissions() const { return permissions_; }
 
-    // Closes the file; a write that failed late shows here. Returns 0 or
-    // an errno value.
+    // Closes the file; a write that failed late shows here. The file stays
+    // locked, so that no other run takes it for stale while it still has to
+    // be renamed or copied. Returns 0 or an errno value.
     int Close();
     // Renames the file onto `destination`. Without `replace` an existing
     // destination is left alone and the call fails with EEXIST. Returns 0 or
@@ -39,6 +40,7 @@ class ScratchFile {
   private:
     std::string path_;
     int fd_ = -1;
+    int lock_ = -1;  // holds the lock once fd_ is closed
     uint32_t permissions_ = 0;
     bool kept_ = false;
 };

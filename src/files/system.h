@@ -70,6 +70,10 @@ int CreateExclusive(const std::string& path, uint32_t permissions, bool exact,
 // CreateExclusive's lock; such a file is removed. False on systems without
 // such locks.
 bool RemoveIfStale(const std::string& path);
+// A second descriptor that goes on holding CreateExclusive's lock on `fd`
+// once `fd` is closed, or -1 (and nothing to close) on systems without
+// such locks.
+int HoldLock(int fd);
 // Renames `from` onto `to`, atomically replacing it with `replace`; without,
 // an existing `to` is left alone and the result is EEXIST. Returns 0 or an
 // errno value.

@@ -158,6 +158,8 @@ bool RemoveIfStale(const std::string& path) {
     return removed;
 }
 
+int HoldLock(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 3); }
+
 int Rename(const std::string& from, const std::string& to, bool replace) {
     if (replace) return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;

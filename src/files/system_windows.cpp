@@ -312,6 +312,8 @@ int OpenWrite(const std::string& path) {
 // by a killed run is not told from one in use, so none is removed.
 bool RemoveIfStale(const std::string&) { return false; }
 
+int HoldLock(int) { return -1; }
+
 int MakeFolders(const std::string& folder) {
     std::error_code ec;
     std::filesystem::create_directories(PathOf(folder), ec);

@@ -67,12 +67,12 @@ int OpenWrite(const std::string& path);
 int CreateExclusive(const std::string& path, uint32_t permissions, bool exact,
                     uint32_t* made = nullptr);
 // Whether `path` is a file no live process holds open under
-// CreateExclusive's lock; such a file is removed. False on systems without
-// such locks.
+// CreateExclusive's lock (on Windows: holds open at all); such a file is
+// removed.
 bool RemoveIfStale(const std::string& path);
 // A second descriptor that goes on holding CreateExclusive's lock on `fd`
-// once `fd` is closed, or -1 (and nothing to close) on systems without
-// such locks.
+// once `fd` is closed (on Windows: the file open), or -1 where the system
+// has none to spare.
 int HoldLock(int fd);
 // Renames `from` onto `to`, atomically replacing it with `replace`; without,
 // an existing `to` is left alone and the result is EEXIST. Returns 0 or an

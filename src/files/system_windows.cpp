@@ -310,9 +310,25 @@ int OpenWrite(const std::string& path) {
 
 // Windows has no advisory locks that outlive nothing: a scratch file left
 // by a killed run is not told from one in use, so none is removed.
-bool RemoveIfStale(const std::string&) { return false; }
+bool RemoveIfStale(const std::string& path) {
+    // A run holds its scratch file open, shared, until the file has its
+    // final name; one that opens here unshared is held by nobody. Folders
+    // and links are left alone, and so is a read-only file.
+    const HANDLE h = CreateFileW(Wide(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION data{};
+    FILE_DISPOSITION_INFO gone{TRUE};
+    const DWORD kept =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
+    const bool removed = GetFileInformationByHandle(h, &data) &&
+                         (data.dwFileAttributes & kept) == 0 &&
+                         SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
+    CloseHandle(h);
+    return removed;
+}
 
-int HoldLock(int) { return -1; }
+int HoldLock(int fd) { return _dup(fd); }
 
 int MakeFolders(const std::string& folder) {
     std::error_code ec;

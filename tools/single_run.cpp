@@ -84,6 +84,7 @@ int RunSingle(const Options& options, const std::atomic<bool>& cancel, unsigned 
         job.output = r.shownOutput = outputArg;
     }
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunkBytes]);
+    const platform::InterruptibleThread interruptible;  // a pipe that never ends
     const Outcome outcome = Convert(r, buffer.get(), kChunkBytes);
     if (cancel) platform::FinishInterrupted();
     EmitAll(outcome);

@@ -268,14 +268,25 @@ std::string TempDirectory() {
     return Narrow(dir);
 }
 
+namespace {
+
+// A call an interrupt cancelled (CancelSynchronousIo) was interrupted, as
+// on POSIX.
+long Interrupted(long result) {
+    if (result < 0 && _doserrno == ERROR_OPERATION_ABORTED) errno = EINTR;
+    return result;
+}
+
+}  // namespace
+
 long ReadSome(int fd, char* data, size_t size) {
     const auto count = static_cast<unsigned>(std::min<size_t>(size, INT_MAX));
-    return _read(fd, data, count);
+    return Interrupted(_read(fd, data, count));
 }
 
 long WriteSome(int fd, const char* data, size_t size) {
     const auto count = static_cast<unsigned>(std::min<size_t>(size, INT_MAX));
-    return _write(fd, data, count);
+    return Interrupted(_write(fd, data, count));
 }
 
 int Close(int fd) { return _close(fd) == 0 ? 0 : errno; }

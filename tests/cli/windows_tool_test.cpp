@@ -72,6 +72,9 @@ class Tool {
   public:
     Tool(const fs::path& dir, const std::vector<std::wstring>& args,
          const std::optional<fs::path>& in = std::nullopt, DWORD flags = 0)
+        : Tool(dir, args, Inheritable(in.value_or(L"NUL"), false), flags) {}
+    // Standard input on `in`, an inheritable handle the tool takes over.
+    Tool(const fs::path& dir, const std::vector<std::wstring>& args, HANDLE in, DWORD flags = 0)
         : outName_(dir / L"stdout.txt"), errName_(dir / L"stderr.txt") {
         const std::string utf8 = BMPCONTRAST_TOOL_PATH;
         const fs::path exe(std::u8string(utf8.begin(), utf8.end()));
@@ -80,7 +83,7 @@ class Tool {
         STARTUPINFOW si{};
         si.cb = sizeof si;
         si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = Inheritable(in.value_or(L"NUL"), false);
+        si.hStdInput = in;
         si.hStdOutput = Inheritable(outName_, true);
         si.hStdError = Inheritable(errName_, true);
         started_ = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, flags,
@@ -93,10 +96,16 @@ class Tool {
         CloseHandle(process_.hProcess), CloseHandle(process_.hThread);
     }
     DWORD pid() const { return process_.dwProcessId; }
-    ToolRun Wait() {
+    // A tool still running after `ms` is ended, with STILL_ACTIVE as its status.
+    ToolRun Wait(DWORD ms = 60'000) {
         ToolRun run;
         if (!started_) return run.status = ~DWORD{0}, run;
-        WaitForSingleObject(process_.hProcess, 60'000);
+        if (WaitForSingleObject(process_.hProcess, ms) == WAIT_TIMEOUT) {
+            run.status = STILL_ACTIVE;
+            TerminateProcess(process_.hProcess, 1);
+            WaitForSingleObject(process_.hProcess, 60'000);
+            return run;
+        }
         GetExitCodeProcess(process_.hProcess, &run.status);
         run.out = Slurp(outName_);
         run.err = Unix(Slurp(errName_));
@@ -265,6 +274,30 @@ TEST_F(WindowsTool, CtrlCStopsTheConversionsAndPrintsTheSummary) {
         << run.err;
     EXPECT_TRUE(Has(run.err, " converted, 0 failed\n")) << run.err;
     EXPECT_TRUE(Hidden(dir_ / L"out").empty());
+}
+
+// Ctrl-C reaches a read that waits on a pipe nobody writes to: the first
+// one ends the run, with no output and no scratch file left.
+TEST_F(WindowsTool, CtrlCEndsAReadBlockedOnAPipe) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &sa, 0));
+    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+    AllocConsole();
+    SetConsoleCtrlHandler(KeepRunning, TRUE);
+    const fs::path out = dir_ / L"out.bmp";
+    Tool tool(dir_, {L"-", W(out), level_}, readEnd);
+    Sleep(1000);  // the tool is waiting for its first bytes
+    if (GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) == 0) {
+        CloseHandle(writeEnd);
+        tool.Wait();
+        GTEST_SKIP() << "no console to send Ctrl-C through (error " << GetLastError() << ")";
+    }
+    const ToolRun run = tool.Wait(20'000);
+    CloseHandle(writeEnd);
+    EXPECT_EQ(run.status, 0xC000013Au) << run.err;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_TRUE(Hidden(dir_).empty());
 }
 
 }  // namespace

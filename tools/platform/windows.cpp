@@ -16,6 +16,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <vector>
 
 #include "../report.h"
 #include "platform.h"
@@ -95,6 +97,23 @@ namespace {
 std::atomic<bool>* gInterruptFlag = nullptr;
 std::atomic<int> gInterrupts{0};
 
+// Threads whose blocked reads and writes an interrupt ends. The handler
+// runs on a thread of its own, so a lock is safe here.
+std::mutex gWatchedLock;
+std::vector<uintptr_t> gWatched;  // thread handles
+
+// A thread that had just seen no interrupt may block only now: the calls
+// are cancelled a few times over.
+void WakeWatched() {
+    for (int round = 0; round < 25; ++round) {
+        {
+            const std::lock_guard<std::mutex> hold(gWatchedLock);
+            for (const uintptr_t t : gWatched) CancelSynchronousIo(reinterpret_cast<HANDLE>(t));
+        }
+        Sleep(20);
+    }
+}
+
 [[noreturn]] void EndInterrupted() {
     std::fflush(nullptr);
     RestoreCodePage();  // ExitProcess runs no atexit handlers
@@ -104,6 +123,7 @@ std::atomic<int> gInterrupts{0};
 BOOL WINAPI OnInterrupt(DWORD event) {
     if (gInterrupts.fetch_add(1) > 0) EndInterrupted();  // the second one
     if (gInterruptFlag != nullptr) gInterruptFlag->store(true);
+    WakeWatched();
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
     // Closing the console ends the process when this returns: waiting here
     // gives the conversions the time the system allows to stop and clean up.
@@ -122,8 +142,28 @@ void FinishInterrupted() {
     if (gInterrupts.load() > 0) EndInterrupted();
 }
 
-// Windows ends a blocked read of a console or pipe on Ctrl-C itself.
-InterruptibleThread::InterruptibleThread() : slot_(-1) {}
-InterruptibleThread::~InterruptibleThread() = default;
+InterruptibleThread::InterruptibleThread() : slot_(-1) {
+    HANDLE self = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS)) {
+        return;
+    }
+    const std::lock_guard<std::mutex> hold(gWatchedLock);
+    gWatched.push_back(reinterpret_cast<uintptr_t>(self));
+    slot_ = 1;
+}
+
+InterruptibleThread::~InterruptibleThread() {
+    if (slot_ < 0) return;
+    const DWORD id = GetCurrentThreadId();
+    const std::lock_guard<std::mutex> hold(gWatchedLock);
+    for (auto it = gWatched.begin(); it != gWatched.end(); ++it) {
+        if (const auto h = reinterpret_cast<HANDLE>(*it); GetThreadId(h) == id) {
+            CloseHandle(h);
+            gWatched.erase(it);
+            break;
+        }
+    }
+}
 
 }  // namespace bmpcontrast_cli::platform

@@ -48,6 +48,8 @@ class FdSource final : public ByteSource {
         return true;
     }
     int64_t Size() noexcept override { return size_; }
+    // Where the next byte read comes from, for a file read from its start.
+    int64_t Tell() const noexcept { return start_ + static_cast<int64_t>(used_); }
     // The errno of the first read that failed, or 0.
     int error() const noexcept { return error_; }
 

@@ -84,10 +84,15 @@ RangeOutcome ConvertInRanges(const Description& d, FdSource& source, int inFd, i
             left.push_back(&s);
         }
     }
+    // The first stretch, too, reads and writes at positions of its own, from
+    // where the description left the file: on Windows every positioned call
+    // moves the one position an open file has.
     Stretch& head = stretches[0];
-    FdSink sink(outFd);
-    head.result = ConvertDescribed(d, source, sink, buffer, bufferSize, cancel, head.range);
-    head.readError = source.error();
+    PositionedSource headSource(inFd, d.fileSize);
+    headSource.SeekTo(source.Tell());
+    PositionedSink sink(outFd, 0);
+    head.result = ConvertDescribed(d, headSource, sink, buffer, bufferSize, cancel, head.range);
+    head.readError = headSource.error();
     head.writeError = sink.error();
     for (Stretch* s : left) ConvertStretch(d, inFd, outFd, bufferSize, cancel, *s);
     for (std::thread& t : helpers) t.join();

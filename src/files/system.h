@@ -94,9 +94,11 @@ std::string TempDirectory();
 // retried unless the flag given to StopOnInterrupt is set.
 long ReadSome(int fd, char* data, size_t size);
 long WriteSome(int fd, const char* data, size_t size);
-// As ReadSome and WriteSome, at `offset` from the start, leaving the file's
-// position alone, so that several threads can share one open file. Where
-// the system has no such calls (PositionalIo() false), -1 with ENOSYS.
+// As ReadSome and WriteSome, at `offset` from the start, so that several
+// threads can share one open file. The file's position is left alone on
+// POSIX and moved on Windows: a file read or written at positions is read
+// or written so throughout. Where the system has no such calls
+// (PositionalIo() false), -1 with ENOSYS.
 bool PositionalIo();
 long ReadAt(int fd, char* data, size_t size, int64_t offset);
 long WriteAt(int fd, const char* data, size_t size, int64_t offset);

@@ -359,15 +359,36 @@ std::vector<std::string> Names(const std::string& folder) {
 
 // The C runtime's descriptors have one position, which positional reads on
 // their handles would move too: one file is converted by one thread here.
-bool PositionalIo() { return false; }
+bool PositionalIo() { return true; }
 
-long ReadAt(int, char*, size_t, int64_t) {
-    errno = ENOSYS;
+namespace {
+
+OVERLAPPED At(int64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    return at;
+}
+
+// Within what a long holds here (32 bits).
+DWORD Count(size_t size) { return static_cast<DWORD>(std::min<size_t>(size, size_t{1} << 30)); }
+
+}  // namespace
+
+long ReadAt(int fd, char* data, size_t size, int64_t offset) {
+    OVERLAPPED at = At(offset);
+    DWORD got = 0;
+    if (ReadFile(HandleOf(fd), data, Count(size), &got, &at)) return static_cast<long>(got);
+    if (GetLastError() == ERROR_HANDLE_EOF) return 0;
+    errno = LastErrno();
     return -1;
 }
 
-long WriteAt(int, const char*, size_t, int64_t) {
-    errno = ENOSYS;
+long WriteAt(int fd, const char* data, size_t size, int64_t offset) {
+    OVERLAPPED at = At(offset);
+    DWORD put = 0;
+    if (WriteFile(HandleOf(fd), data, Count(size), &put, &at)) return static_cast<long>(put);
+    errno = LastErrno();
     return -1;
 }
 

@@ -74,6 +74,19 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
+// The peek at a pipe's first bytes as what it is: the start of a stream
+// whose length is not known yet.
+class StreamStart final : public ByteSource {
+  public:
+    StreamStart(const uint8_t* data, size_t size) noexcept : bytes_(data, size) {}
+    size_t Read(uint8_t* into, size_t n) noexcept override { return bytes_.Read(into, n); }
+    bool SeekTo(int64_t offset) noexcept override { return bytes_.SeekTo(offset); }
+    int64_t Size() noexcept override { return 0; }
+
+  private:
+    MemorySource bytes_;
+};
+
 // Standard input as a pipe: its first bytes are checked as a bitmap before
 // anything is spooled, and the spool stops where no valid file could need
 // more. The spool has no name once created, so nothing is left behind.
@@ -91,6 +104,16 @@ bool SpoolInput(Input& in, const Job& job, Result& r) {
     Description d;
     DescribeLevel(job.level, d);
     DescribeFile(peek, d, job.mode);
+    if (d.result != Success && d.headersRead && got == kPeekBytes) {
+        // More follows: what the peek lacked (a colour table past a long
+        // info header) may lie there, so the headers are taken at their
+        // word, as for any stream.
+        StreamStart start(head.get(), got);
+        Description whole;
+        DescribeLevel(job.level, whole);
+        DescribeFile(start, whole, job.mode);
+        if (whole.result == Success) d = whole;
+    }
     uint64_t limit = got;
     if (d.result == Success) {
         // Past the pixels a trailer is carried only up to its limit; one

@@ -67,6 +67,7 @@ const ColourCase kColourCases[] = {
     {"32-bit", 32, 0},
     {"32-bit, V5 bit fields with alpha", 32, 3, 124, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}},
     {"32-bit, alpha bit fields", 32, 6, 40, {0xFF00, 0xFF0000, 0xFF000000, 0xFF}},
+    {"8-bit, its table past a 4 KiB info header", 8, 0, 4200},
 };
 
 // The single form, standard input to standard output, a batch, in place

@@ -61,17 +61,15 @@ RangeOutcome ConvertInRanges(const Description& d, FdSource& source, int inFd, i
     // Cuts that fall together (more threads than aligned stretches) make
     // one stretch: an empty one would start at 0 and write the headers
     // again, or end at the end and write the trailer again.
-    std::vector<uint64_t> cuts{0};
+    const uint64_t step = std::max<uint64_t>(align, 1);
+    std::vector<Stretch> stretches(1);
     for (unsigned k = 1; k < threads; ++k) {
-        const uint64_t cut =
-            pixels * k / threads / std::max<uint64_t>(align, 1) * std::max<uint64_t>(align, 1);
-        if (cut > cuts.back() && cut < pixels) cuts.push_back(cut);
+        const uint64_t cut = pixels * k / threads / step * step;
+        if (cut <= stretches.back().range.from || cut >= pixels) continue;
+        stretches.back().range.to = cut;
+        stretches.emplace_back().range.from = cut;
     }
-    std::vector<Stretch> stretches(cuts.size());
-    for (size_t k = 0; k < cuts.size(); ++k) {
-        stretches[k].range.from = cuts[k];
-        stretches[k].range.to = k + 1 < cuts.size() ? cuts[k + 1] : pixels;
-    }
+    stretches.back().range.to = pixels;
     // A thread the system will not start leaves its stretch to this one.
     std::vector<std::thread> helpers;
     std::vector<Stretch*> left;

@@ -67,16 +67,19 @@ def _failure(src: str, dst: str, exc: Exception) -> Result:
     return Result(src, dst, None, type(exc).__name__, exc)
 
 
-def _run(pair: Pair, level: int, overwrite: bool, colour: bool = False) -> Result:
+def _run(pair: Pair, level: int, overwrite: bool, colour: bool = False,
+         make_folders: bool = False) -> Result:
     """One file, never raising for the file's sake and never warning: the
-    callers decide what to raise and where to warn."""
+    callers decide what to raise and where to warn. With ``make_folders``
+    the file job makes the folder of ``dst`` once it has a result for it."""
     src, dst = pair
     src_text, dst_text = _paths.to_str(src), _paths.to_str(dst)
     try:
         src_name, dst_name = _paths.encode(src), _paths.encode(dst)
     except ValueError as exc:
         return _failure(src_text, dst_text, exc)
-    code, pairs, err, reason = _engine.adjust_file(src_name, dst_name, level, overwrite, colour)
+    code, pairs, err, reason = _engine.adjust_file(src_name, dst_name, level, overwrite, colour,
+                                                   make_folders)
     lines, warned = _split(pairs)
     if code == SUCCESS:
         return Result(src_text, dst_text, code, describe(code).name, None, lines, warned)

@@ -145,7 +145,7 @@ def _adjust_batch(pairs: Sequence[tuple[str, str]], level: int, jobs: int,
         src, dst = pair
         if token in _STOPPED:
             return _record(src, dst, None, CANCELLED, "the run was stopped before this file")
-        r = _run(pair, level, overwrite, colour)
+        r = _run(pair, level, overwrite, colour, make_folders=True)
         if isinstance(r.error, FileExistsError):
             return _appeared(src, dst, level, colour)
         return _record(r.src, r.dst, r.code, r.name,
@@ -274,8 +274,6 @@ def adjust_folder(
             records[name] = _record(src, dst, None, SKIPPED, None, skipped=True)
         else:
             pairs.append((name, src, dst))
-    for folder in sorted({os.path.dirname(dst) for _, _, dst in pairs}):
-        os.makedirs(folder, exist_ok=True)
 
     if pairs:
         if batch_size is None:

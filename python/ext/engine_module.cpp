@@ -98,7 +98,7 @@ py::tuple Lines(const bmpc::Diagnostics& lines) {
 bmpc::Mode ModeOf(bool colour) { return colour ? bmpc::Mode::Colour : bmpc::Mode::Contract; }
 
 py::tuple PyAdjustFile(const py::bytes& src, const py::bytes& dst, int32_t level, bool overwrite,
-                       bool colour) {
+                       bool colour, bool makeFolders) {
     bmpc::files::Job job;
     job.input = src;
     job.output = dst;
@@ -106,6 +106,7 @@ py::tuple PyAdjustFile(const py::bytes& src, const py::bytes& dst, int32_t level
     job.mode = ModeOf(colour);
     job.existing = overwrite ? bmpc::files::Existing::Replace : bmpc::files::Existing::Refuse;
     job.force = overwrite;
+    job.makeFolders = makeFolders;
     bmpc::files::Result r;
     {
         py::gil_scoped_release unlocked;
@@ -249,7 +250,7 @@ PYBIND11_MODULE(_engine, m) {
     m.doc() = "The library's conversion engine (internal; use the bmpcontrast package).";
     m.attr("VERSION") = BMPCONTRAST_VERSION_STRING;
     m.def("adjust_file", &PyAdjustFile, py::arg("src"), py::arg("dst"), py::arg("level"),
-          py::arg("overwrite"), py::arg("colour") = false,
+          py::arg("overwrite"), py::arg("colour") = false, py::arg("make_folders") = false,
           "(result, lines, errno, reason): one file through the library's file job.");
     m.def("adjust_bytes", &PyAdjustBytes, py::arg("data"), py::arg("level"),
           py::arg("colour") = false, "(result, lines, output or None) for a bitmap in memory.");
